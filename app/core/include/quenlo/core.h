@@ -1,0 +1,46 @@
+// The operations of the main window, written once for the Qt dialog and for
+// quenlo-cli. They talk to the operator only through OperatorUi.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlo {
+
+// What the core needs from whoever shows it to the operator.
+class OperatorUi {
+public:
+    virtual ~OperatorUi() = default;
+    // Appends text to the console pane as it stands (callers carry "\r\n").
+    virtual void ConsoleWrite(std::string_view text) = 0;
+    // Yes/No question; true only for Yes.
+    virtual bool Confirm(std::string_view caption, std::string_view text) = 0;
+    // Wait cursor on while a long operation runs on the caller's thread.
+    virtual void SetBusy(bool busy) = 0;
+
+    // printf-style console line, cut to 499 characters like the dialog's.
+    void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// The fixed lists of the main window.
+struct RateEntry {
+    const char* text;
+    int time_scale;   // board frames per motion-time unit
+    int period_code;  // base frame period: 0 = 10, 1 = 15, 2 = 20, 3 = 25 ms
+};
+inline constexpr RateEntry kRates[9] = {
+    {"10", 1, 0}, {"15", 1, 1}, {"20", 1, 2}, {"25", 1, 3}, {"30", 2, 1},
+    {"40", 2, 2}, {"45", 3, 1}, {"50", 2, 3}, {"60", 3, 2},
+};
+inline constexpr int kDefaultRate = 3;
+inline constexpr const char* kIntervalTexts[5] = {"なし", "100ms", "500ms", "1秒", "2秒"};
+inline constexpr int kIntervalMs[5] = {0, 100, 500, 1000, 2000};
+inline constexpr int kDefaultInterval = 3;
+
+// Transition interval for a list index; no selection (or a bad one) is 0 ms.
+int IntervalMs(int index);
+
+}  // namespace quenlo

@@ -1,0 +1,21 @@
+#include <cstdarg>
+#include <cstdio>
+
+#include "quenlo/core.h"
+
+namespace quenlo {
+
+void OperatorUi::ConsolePrint(const char* fmt, ...) {
+    char text[500];  // 499 characters and the terminating zero
+    va_list args;
+    va_start(args, fmt);
+    int n = std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (n < 0) return;
+    size_t len = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
+    ConsoleWrite(std::string_view(text, len));
+}
+
+int IntervalMs(int index) { return index >= 0 && index < 5 ? kIntervalMs[index] : 0; }
+
+}  // namespace quenlo

@@ -1,0 +1,101 @@
+// Operating-system services used by the rest of Quenlo: the log streams, the
+// millisecond clock and the serial port. Nothing above this layer includes a
+// system header for them; CMake picks the implementation files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlo {
+
+// ---- Log streams -----------------------------------------------------------
+// Progress and hex dumps go to Out, failures to Err. By default they reach the
+// process's standard output and standard error; a program (or a test) may route
+// them elsewhere, for instance into the console pane.
+enum class Stream { Out, Err };
+using LogSink = std::function<void(Stream, std::string_view)>;
+
+// Installs a sink; an empty function restores the standard streams.
+void SetLogSink(LogSink sink);
+void LogWrite(Stream stream, std::string_view text);
+void LogOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogErr(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Captures both streams while it lives (tests, and callers that show the log).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+    void clear() { out_.clear(), err_.clear(); }
+
+private:
+    std::string out_, err_;
+};
+
+// ---- Clock -----------------------------------------------------------------
+// A millisecond clock that wraps like a 32-bit counter, and sleeps. Timing code
+// takes a Clock& so tests can substitute a manual one.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual uint32_t NowMs() = 0;
+    virtual void SleepMs(uint32_t ms) = 0;
+};
+Clock& SystemClock();
+
+// A clock that only moves when told to (or when slept on). For tests.
+class ManualClock : public Clock {
+public:
+    explicit ManualClock(uint32_t start = 0) : now_(start) {}
+    uint32_t NowMs() override { return now_; }
+    void SleepMs(uint32_t ms) override { now_ += ms, slept_.push_back(ms); }
+    void Advance(uint32_t ms) { now_ += ms; }
+    const std::vector<uint32_t>& slept() const { return slept_; }
+
+private:
+    uint32_t now_;
+    std::vector<uint32_t> slept_;
+};
+
+// ---- Serial port -----------------------------------------------------------
+// Bytes and deadlines only: framing lives above this layer.
+enum class SerialError {
+    None,
+    Open,         // the device could not be opened for exclusive use
+    GetState,     // its current settings could not be read
+    BuildState,   // the speed cannot be expressed for this device
+    SetState,     // the settings (speed, 8E1, raw, RTS off) were refused
+    SetTimeouts,  // the read/write deadlines could not be set
+};
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // Opens the device for exclusive use at the given baud rate, 8 data bits,
+    // even parity, 1 stop bit, raw, RTS off. On failure the port stays closed.
+    virtual SerialError Open(const std::string& path, uint32_t baud) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Writes all bytes within timeout_ms; answers the number written, -1 on error.
+    virtual long Write(const uint8_t* data, size_t n, int timeout_ms) = 0;
+    // Reads one byte: at once when one waits, otherwise waits up to timeout_ms.
+    // Answers 1 with a byte, 0 on time-out, -1 on error.
+    virtual int ReadByte(uint8_t& out, int timeout_ms) = 0;
+};
+
+// The operating system's serial port.
+std::unique_ptr<SerialPort> MakeSystemSerialPort();
+
+// Device path for a port name: names without a directory live under /dev.
+std::string SerialDevicePath(const std::string& name);
+
+}  // namespace quenlo

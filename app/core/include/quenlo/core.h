@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+class CDataInfo;
+class CUsbIO;
+
 namespace quenlo {
 
 // What the core needs from whoever shows it to the operator.
@@ -42,5 +45,32 @@ inline constexpr int kDefaultInterval = 3;
 
 // Transition interval for a list index; no selection (or a bad one) is 0 ms.
 int IntervalMs(int index);
+
+// ---- Conversion ------------------------------------------------------------
+// Analyses the model, converts every motion file in list order and builds the
+// frame commands, with the console lines of the main window. rate_index is the
+// playback-rate list index, -1 for none. Answers the conversion, or null after
+// telling the operator which file is not valid.
+std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_path,
+                                         const std::vector<std::string>& motion_paths,
+                                         int rate_index);
+
+// ---- ROM transfer ----------------------------------------------------------
+// Everything a ROM image holds, by motion-list position. An entry whose file
+// produced no commands has an empty frame list: an empty slot, nothing to play.
+struct RomContent {
+    std::vector<int32_t> motors;                               // motor codes, bone order
+    std::vector<std::vector<std::vector<uint8_t>>> entries;    // frame commands per entry
+    int interval_ms = 0;                                       // transition between motions
+};
+
+// Collects the commands of each motion-list entry from a conversion, finding
+// each entry's record by its motion number.
+RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms);
+
+// Writes boot program, play loop, servo settings and motion slots into the
+// board's ROM and reboots it, logging each part to the console. Checks the
+// layout before the first write. Answers true when everything was written.
+bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content);
 
 }  // namespace quenlo

@@ -1,0 +1,329 @@
+// robotgen: writes the example robot, a small boxy humanoid with 19 servos, as a
+// BAC6 model.
+//
+// The robot faces +x, +y is up and its right side is +z. Every joint's rest
+// direction (rotation point - position) and its handle direction (handle point -
+// position) are perpendicular; for the pitch joints both lie in the xy-plane with
+// the handle 90 degrees counter-clockwise (about +z) from the rest direction, so a
+// positive joint angle turns the limb counter-clockwise about +z: a hanging arm or
+// leg swings forward, the head tilts back. Roll joints swing in the yz-plane with
+// the handle pointing outward; their converted angles carry no sign.
+//
+// usage: robotgen OUT.bac        writes the model
+//        robotgen --check FILE   exits 1 when FILE differs from what would be written
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Vec {
+    double x, y, z;
+};
+
+Vec operator+(Vec a, Vec b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator*(Vec a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+
+enum class Swing { Pitch, Roll, None };
+
+struct Part {
+    std::string name;
+    std::string tag;  // motor tag appended to the name, empty for no motor
+    Vec pivot;        // bone position
+    Vec rest;         // unit direction of the limb at angle 0
+    Swing swing;
+    bool has_child, has_brother;
+    Vec lo, hi;    // the box this bone moves
+    int material;  // index into kMaterials
+};
+
+struct Material {
+    const char* name;
+    int color;
+    double specular, shininess;
+};
+
+constexpr double kColors[][3] = {
+    {0.75, 0.75, 0.78},  // 0 light grey frame
+    {0.15, 0.35, 0.85},  // 1 blue armour
+    {0.20, 0.20, 0.22},  // 2 dark servo cases
+    {0.95, 0.85, 0.30},  // 3 yellow head
+    {0.85, 0.20, 0.15},  // 4 red feet
+};
+
+constexpr Material kMaterials[] = {
+    {"frame", 0, 0.3, 10.0}, {"armor", 1, 0.6, 40.0}, {"servo", 2, 0.2, 5.0},
+    {"head", 3, 0.5, 30.0},  {"feet", 4, 0.3, 10.0},
+};
+
+constexpr Vec kUp{0, 1, 0}, kDown{0, -1, 0};
+
+// One chain of a side: +1 right (+z), -1 left (-z). Right servos hang on the ID
+// bus, left ones on the OD bus with their pitch servos mounted mirrored (R).
+struct Side {
+    int sign;
+    std::string Name(const char* base) const { return std::string(sign > 0 ? "r_" : "l_") + base; }
+    std::string Tag(int id, bool mirrored) const {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "(%s-%02d%s)", sign > 0 ? "ID" : "OD", id,
+                      mirrored && sign < 0 ? "R" : "");
+        return buf;
+    }
+    // A box between the distances inner and outer from the middle plane.
+    Vec Lo(double x, double y, double inner, double outer) const {
+        return {x, y, sign > 0 ? inner : -outer};
+    }
+    Vec Hi(double x, double y, double inner, double outer) const {
+        return {x, y, sign > 0 ? outer : -inner};
+    }
+};
+
+void AddArm(std::vector<Part>& parts, Side s) {
+    const double z = 62.0 * s.sign, zr = 86.0 * s.sign;
+    parts.push_back({s.Name("shoulder_pitch"),
+                     s.Tag(1, true),
+                     {0, 315, z},
+                     kDown,
+                     Swing::Pitch,
+                     true,
+                     true,
+                     s.Lo(-15, 300, 56, 76),
+                     s.Hi(15, 330, 56, 76),
+                     2});
+    parts.push_back({s.Name("shoulder_roll"),
+                     s.Tag(2, false),
+                     {0, 315, zr},
+                     kDown,
+                     Swing::Roll,
+                     true,
+                     false,
+                     s.Lo(-12, 245, 76, 96),
+                     s.Hi(12, 300, 76, 96),
+                     1});
+    parts.push_back({s.Name("elbow"),
+                     s.Tag(3, true),
+                     {0, 245, zr},
+                     kDown,
+                     Swing::Pitch,
+                     true,
+                     false,
+                     s.Lo(-11, 180, 76, 96),
+                     s.Hi(11, 245, 76, 96),
+                     1});
+    parts.push_back({s.Name("wrist"),
+                     s.Tag(4, true),
+                     {0, 180, zr},
+                     kDown,
+                     Swing::Pitch,
+                     false,
+                     false,
+                     s.Lo(-10, 148, 78, 94),
+                     s.Hi(14, 180, 78, 94),
+                     0});
+}
+
+void AddLeg(std::vector<Part>& parts, Side s, bool last) {
+    const double z = 30.0 * s.sign;
+    parts.push_back({s.Name("hip_roll"),
+                     s.Tag(5, false),
+                     {0, 185, z},
+                     kDown,
+                     Swing::Roll,
+                     true,
+                     !last,
+                     s.Lo(-15, 170, 18, 42),
+                     s.Hi(15, 190, 18, 42),
+                     2});
+    parts.push_back({s.Name("hip_pitch"),
+                     s.Tag(6, true),
+                     {0, 170, z},
+                     kDown,
+                     Swing::Pitch,
+                     true,
+                     false,
+                     s.Lo(-15, 110, 15, 45),
+                     s.Hi(15, 170, 15, 45),
+                     1});
+    parts.push_back({s.Name("knee"),
+                     s.Tag(7, true),
+                     {0, 110, z},
+                     kDown,
+                     Swing::Pitch,
+                     true,
+                     false,
+                     s.Lo(-14, 45, 16, 44),
+                     s.Hi(14, 110, 16, 44),
+                     1});
+    parts.push_back({s.Name("ankle_pitch"),
+                     s.Tag(8, true),
+                     {0, 40, z},
+                     kDown,
+                     Swing::Pitch,
+                     true,
+                     false,
+                     s.Lo(-12, 30, 20, 40),
+                     s.Hi(12, 45, 20, 40),
+                     2});
+    parts.push_back({s.Name("ankle_roll"),
+                     s.Tag(9, false),
+                     {0, 30, z},
+                     kDown,
+                     Swing::Roll,
+                     false,
+                     false,
+                     s.Lo(-30, 0, 10, 52),
+                     s.Hi(50, 15, 10, 52),
+                     4});
+}
+
+// Bone order and flags make the tree body -> head, arms, legs for the preview's
+// has-child / has-brother walk.
+std::vector<Part> Robot() {
+    std::vector<Part> parts;
+    parts.push_back({"body",
+                     "",
+                     {0, 200, 0},
+                     kUp,
+                     Swing::None,
+                     true,
+                     false,
+                     {-30, 190, -55},
+                     {30, 330, 55},
+                     0});
+    parts.push_back({"head",
+                     "(ID-00)",
+                     {0, 335, 0},
+                     kUp,
+                     Swing::Pitch,
+                     false,
+                     true,
+                     {-30, 340, -30},
+                     {30, 400, 30},
+                     3});
+    AddArm(parts, Side{+1});
+    AddArm(parts, Side{-1});
+    AddLeg(parts, Side{+1}, false);
+    AddLeg(parts, Side{-1}, true);
+    return parts;
+}
+
+// Handle direction: pitch joints 90 degrees counter-clockwise about +z from the
+// rest direction; roll joints outward; the body forward.
+Vec HandleDir(const Part& p) {
+    switch (p.swing) {
+        case Swing::Pitch:
+            return {-p.rest.y, p.rest.x, 0};
+        case Swing::Roll:
+            return {0, 0, p.pivot.z >= 0 ? 1.0 : -1.0};
+        case Swing::None:
+            break;
+    }
+    return {1, 0, 0};
+}
+
+std::string Num(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4f", v == 0 ? 0.0 : v);
+    return buf;
+}
+
+std::string Triple(Vec v) {
+    return Num(v.x) + " " + Num(v.y) + " " + Num(v.z);
+}
+
+// Six faces of a box, each with its own four corners so every vertex has the
+// face's normal. Corners are listed counter-clockwise seen from outside.
+struct BoxFace {
+    Vec normal;
+    Vec corner[4];
+};
+
+std::vector<BoxFace> BoxFaces(Vec lo, Vec hi) {
+    auto P = [&](int ix, int iy, int iz) {
+        return Vec{ix ? hi.x : lo.x, iy ? hi.y : lo.y, iz ? hi.z : lo.z};
+    };
+    return {
+        {{1, 0, 0}, {P(1, 0, 0), P(1, 1, 0), P(1, 1, 1), P(1, 0, 1)}},
+        {{-1, 0, 0}, {P(0, 0, 0), P(0, 0, 1), P(0, 1, 1), P(0, 1, 0)}},
+        {{0, 1, 0}, {P(0, 1, 0), P(0, 1, 1), P(1, 1, 1), P(1, 1, 0)}},
+        {{0, -1, 0}, {P(0, 0, 0), P(1, 0, 0), P(1, 0, 1), P(0, 0, 1)}},
+        {{0, 0, 1}, {P(0, 0, 1), P(1, 0, 1), P(1, 1, 1), P(0, 1, 1)}},
+        {{0, 0, -1}, {P(0, 0, 0), P(0, 1, 0), P(1, 1, 0), P(1, 0, 0)}},
+    };
+}
+
+std::string Generate() {
+    const std::vector<Part> parts = Robot();
+    std::ostringstream o;
+    o << ";BAC\n(bacVersion 6.0)\n(Figure\n(name \"quenlo_humanoid\")\n";
+    o << "(Colors\n";
+    for (const auto& c : kColors) o << "(f3 " << Triple({c[0], c[1], c[2]}) << ")\n";
+    o << ")\n(Materials\n";
+    for (const Material& m : kMaterials) {
+        o << "(material\n(name \"" << m.name << "\")\n(blendMode normal)\n(doubleFace false)\n"
+          << "(colorIndex " << m.color << ")\n(alpha 1.0)\n(specular " << Num(m.specular)
+          << ")\n(shininess " << Num(m.shininess) << ")\n)\n";
+    }
+    o << ")\n";
+
+    std::ostringstream pnt, vct, bones, faces;
+    int vertex = 0;
+    for (const Part& p : parts) {
+        const int first = vertex;
+        for (const BoxFace& f : BoxFaces(p.lo, p.hi)) {
+            for (const Vec& c : f.corner) {
+                pnt << "(pnt " << Triple(c) << ")\n";
+                vct << "(vct " << Triple(f.normal) << ")\n";
+            }
+            // Written clockwise: the reader stores the corners in reverse.
+            const int a = vertex;
+            faces << "(face " << p.material << " ( i4 " << a + 3 << ' ' << a + 2 << ' ' << a + 1
+                  << ' ' << a << " ) ( i4 3 2 1 0 ))\n";
+            vertex += 4;
+        }
+        bones << "(bone\n(name \"" << p.name << p.tag << "\")\n(hasChild "
+              << (p.has_child ? "true" : "false") << ")\n(hasBrother "
+              << (p.has_brother ? "true" : "false") << ")\n(translate " << Triple(p.pivot)
+              << ")\n(rotate " << Triple(p.pivot + p.rest * 50.0) << ")\n(handle "
+              << Triple(p.pivot + HandleDir(p) * 50.0) << ")\n(vertexIndices";
+        for (int i = first; i < vertex; ++i) bones << ' ' << i;
+        bones << ")\n)\n";
+    }
+    o << "(Vertices\n(coords\n" << pnt.str() << ")\n(normals\n" << vct.str() << ")\n)\n";
+    o << "(Bones\n" << bones.str() << ")\n";
+    o << "(Polygons\n" << faces.str() << ")\n";
+    o << "(TextureCoords\n(f2 0.0 0.0)\n(f2 1.0 0.0)\n(f2 1.0 1.0)\n(f2 0.0 1.0)\n)\n)\n";
+    return o.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string text = Generate();
+    if (argc == 3 && std::string(argv[1]) == "--check") {
+        std::ifstream in(argv[2], std::ios::binary);
+        std::string have((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (have == text) return 0;
+        std::fprintf(stderr, "%s is out of date: run robotgen %s\n", argv[2], argv[2]);
+        return 1;
+    }
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: robotgen OUT.bac | robotgen --check FILE\n");
+        return 2;
+    }
+    std::ofstream out(argv[1], std::ios::binary);
+    out << text;
+    if (!out) {
+        std::fprintf(stderr, "robotgen: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

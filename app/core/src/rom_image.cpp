@@ -1,0 +1,119 @@
+// The ROM transfer: boot program, play loop, servo settings and one slot per
+// motion, then a reboot so the board runs the image on its own.
+#include <cstdint>
+#include <vector>
+
+#include "quenlo/core.h"
+#include "usbio.h"
+
+namespace quenlo {
+namespace {
+
+using Frames = std::vector<std::vector<uint8_t>>;
+
+constexpr int kReturnLength = 3;
+
+// Memory writes carry at most 248 data bytes (their own length byte is 8 bits).
+constexpr int kLongestFrame = 255 - 7;
+
+// A frame is stored with the length its byte 0 gives; it must hold that many.
+bool WellFormed(const std::vector<uint8_t>& frame) {
+    return !frame.empty() && frame[0] >= 3 && frame[0] <= kLongestFrame && frame[0] <= frame.size();
+}
+
+// The board keeps whatever is written before a failure, so everything that
+// could not fit is found before the first write. Every problem gets its line.
+bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home_length) {
+    bool fits = true;
+    const int64_t records_end =
+        CUsbIO::kRomServoRecords + int64_t{CUsbIO::kServoRecordSize} * records;
+    if (records_end > CUsbIO::kRomMotionBase) {
+        ui.ConsolePrint("モーター設定が %lld バイト超過するため転送できません\r\n",
+                        static_cast<long long>(records_end - CUsbIO::kRomMotionBase));
+        fits = false;
+    }
+    const int64_t program_end = int64_t{CUsbIO::BootProgramLength(records, home_length)} +
+                                CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size()));
+    if (program_end > CUsbIO::kRomProgramEnd) {
+        ui.ConsolePrint(
+            "初期設定実行部とモーション再生部が %lld バイト超過するため転送できません\r\n",
+            static_cast<long long>(program_end - CUsbIO::kRomProgramEnd));
+        fits = false;
+    }
+    for (size_t i = 0; i < content.entries.size(); ++i) {
+        const Frames& frames = content.entries[i];
+        const int64_t slot_end = CUsbIO::kRomMotionBase + int64_t{CUsbIO::kRomSlotSize} * (i + 1);
+        if (slot_end > CUsbIO::kRomAddressLimit) {
+            ui.ConsolePrint("モーション %zu はROMの範囲を超えるため転送できません\r\n", i + 1);
+            fits = false;
+            continue;
+        }
+        int64_t used = kReturnLength;
+        for (size_t j = 0; j < frames.size(); ++j) {
+            if (!WellFormed(frames[j])) {
+                ui.ConsolePrint("モーション %zu コマンド %zu が壊れているため転送できません\r\n",
+                                i + 1, j + 1);
+                fits = false;
+                break;
+            }
+            used += frames[j][0];
+        }
+        if (used > CUsbIO::kRomSlotSize) {
+            ui.ConsolePrint("モーション %zu が %lld バイト超過するため転送できません\r\n", i + 1,
+                            static_cast<long long>(used - CUsbIO::kRomSlotSize));
+            fits = false;
+        }
+    }
+    return fits;
+}
+
+bool Interrupted(OperatorUi& ui) {
+    ui.ConsolePrint("転送が中断しました\r\n");
+    return false;
+}
+
+}  // namespace
+
+bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content) {
+    const int motor_count = static_cast<int>(content.motors.size());
+    const int32_t* motors = content.motors.data();
+    // Records are written only for motors with a place in the servo table, and
+    // the boot program copies exactly those.
+    const int records = CUsbIO::RecordCount(motor_count, motors);
+    const uint8_t* home = nullptr;
+    if (!content.entries.empty() && !content.entries[0].empty() &&
+        WellFormed(content.entries[0][0]))
+        home = content.entries[0][0].data();
+    if (!LayoutFits(ui, content, records, home ? home[0] : 0)) return false;
+
+    if (!link.WriteBootProgram(records, home)) return Interrupted(ui);
+    ui.ConsolePrint("初期設定実行部転送OK\r\n");
+    const int motion_count = static_cast<int>(content.entries.size());
+    if (!link.WriteMotionLoop(motion_count, content.interval_ms)) return Interrupted(ui);
+    ui.ConsolePrint("モーション再生部転送OK\r\n");
+    if (!link.WriteServoSettings(motor_count, motors)) return Interrupted(ui);
+    ui.ConsolePrint("モーター設定実行部転送OK\r\n");
+
+    for (int i = 0; i < motion_count; ++i) {
+        const Frames& frames = content.entries[static_cast<size_t>(i)];
+        link.set_motion_write_address(
+            static_cast<int32_t>(CUsbIO::kRomMotionBase + CUsbIO::kRomSlotSize * i));
+        for (const std::vector<uint8_t>& frame : frames) {
+            if (!link.WriteRom(static_cast<uint32_t>(link.motion_write_address()), frame.data(),
+                               frame[0]))
+                return Interrupted(ui);
+            link.set_motion_write_address(link.motion_write_address() + frame[0]);
+        }
+        if (!link.WriteReturn()) return Interrupted(ui);
+        ui.ConsolePrint("モーション %d コマンド %d 転送OK\r\n", i + 1,
+                        static_cast<int>(frames.size()));
+    }
+
+    ui.ConsolePrint("転送が終わりました\r\n");
+    if (!link.RebootBoard()) return Interrupted(ui);
+    ui.ConsolePrint("勝手に実行します\r\n");
+    ui.ConsolePrint("このツールを終了してください\r\n");
+    return true;
+}
+
+}  // namespace quenlo

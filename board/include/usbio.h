@@ -1,0 +1,109 @@
+// CUsbIO: the link to the RCB-4HV board. Frames and checksums every command,
+// sends it over a quenlo::SerialPort, waits for the four-byte reply and dumps
+// both directions to the log; on top of that, the board commands and the
+// pieces of the ROM image.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quenlo/platform.h"
+
+class CUsbIO {
+  public:
+    // ---- Board memory map ------------------------------------------------
+    static constexpr int kServoTableEntries = 36;  // servo numbers 0 to 35
+    static constexpr int kServoRecordSize = 20;
+    static constexpr uint32_t kRamServoTable = 0x0044;
+    static constexpr uint32_t kRamServoRecords = 0x0090;
+    static constexpr uint32_t kRomProgramEnd = 0x0800;  // boot program and loop end below
+    static constexpr uint32_t kRomServoTable = 0x0800;
+    static constexpr uint32_t kRomServoRecords = 0x0880;
+    static constexpr uint32_t kRomMotionBase = 0x0B80;
+    static constexpr uint32_t kRomSlotSize = 0x1000;
+    // Memory commands carry 24-bit addresses: no slot may reach beyond them.
+    static constexpr uint32_t kRomAddressLimit = 0x1000000;
+    static constexpr int kReplyTimeoutMs = 1000;
+    static constexpr int kWriteTimeoutMs = 1000;
+
+    explicit CUsbIO(std::unique_ptr<quenlo::SerialPort> port = quenlo::MakeSystemSerialPort(),
+                    quenlo::Clock& clock = quenlo::SystemClock());
+    virtual ~CUsbIO();
+    virtual void ClosePort();
+    CUsbIO(const CUsbIO&) = delete;
+    CUsbIO& operator=(const CUsbIO&) = delete;
+
+    // ---- Serial link -----------------------------------------------------
+    // 0 when the port is open at the speed of bits 6-7 of the image, -1 otherwise.
+    int OpenPort(const char* name);
+    // Finds the speed at which the board acknowledges (three attempts) and
+    // writes the image to it; answers the speed index 0 to 3, or -1.
+    int Connect(const char* name);
+    bool IsOpen() const;
+    // Sends one frame and reads the board's four-byte reply.
+    bool Transfer(const uint8_t* frame, int length);
+    bool WriteRam(uint32_t address, const uint8_t* data, int n);
+    bool WriteRom(uint32_t address, const uint8_t* data, int n);
+    // Sleeps until `frames` board frames have passed since start_ms.
+    void WaitFrames(int frames, uint32_t start_ms);
+
+    // ---- Board commands --------------------------------------------------
+    // Motor lists hold motor codes (group * 100 + ICS ID); a motor whose servo
+    // number is above 35 has no place on the board and is left out.
+    bool SendServoPosition(uint8_t speed, uint16_t position, int count, const int32_t* motors);
+    void FreeServos();
+    void HoldAndHome(int count, const int32_t* motors);
+    // home: a multi-servo command (byte 0 its length) or null.
+    bool InitRam(const uint8_t* home, int count, const int32_t* motors);
+
+    // ---- ROM image -------------------------------------------------------
+    // record_count is the number of servo records, RecordCount() of the motor list.
+    bool WriteBootProgram(int record_count, const uint8_t* home);
+    bool WriteMotionLoop(int motion_count, int wait_ms);
+    bool WriteServoSettings(int count, const int32_t* motors);
+    // RETURN at the motion write address, which stays where it is.
+    bool WriteReturn();
+    bool RebootBoard();
+    // Fills in the checksum (last byte) and stores the command at address; the
+    // cursor is not touched.
+    bool WriteRomCommand(uint8_t* command, uint32_t address, int length);
+    // These store at the ROM cursor and advance it by the length stored.
+    bool WriteRomCopy(uint32_t ram_target, uint32_t rom_source, int n);
+    bool WriteRomServoPosition(uint16_t position, uint8_t speed);
+    bool WriteRomWait(int ms);
+
+    // Sizes of what WriteBootProgram and WriteMotionLoop store, so a transfer
+    // can check the layout before its first write. home_length 0 = no home command.
+    static int BootProgramLength(int record_count, int home_length);
+    static int MotionLoopLength(int motion_count);
+    // Servo number of a motor code, -1 for a code that cannot be one.
+    static int ServoNumber(int32_t motor_code);
+    // How many motors of the list get a servo record.
+    static int RecordCount(int count, const int32_t* motors);
+
+    // ---- State -----------------------------------------------------------
+    uint16_t system_register() const { return system_register_; }
+    void set_system_register(uint16_t value) { system_register_ = value; }
+    int speed_index() const { return (system_register_ >> 6) & 3; }
+    const uint8_t* home_command() const { return home_command_; }
+    int32_t rom_cursor() const { return rom_cursor_; }
+    int32_t motion_write_address() const { return motion_write_address_; }
+    void set_motion_write_address(int32_t address) { motion_write_address_ = address; }
+
+  private:
+    bool WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n);
+    bool WriteRam16(uint32_t address, uint16_t value);
+    // A RAM write of two bytes, stored as a ROM instruction at the cursor.
+    bool StoreRamWrite16(uint32_t address, uint16_t value);
+    bool StoreAtCursor(uint8_t* command, int length);
+    void LogBytes(const char* prefix, const uint8_t* bytes, int n);
+
+    uint16_t system_register_ = 0;
+    std::unique_ptr<quenlo::SerialPort> port_;
+    uint8_t home_command_[256] = {};
+    uint8_t scratch_[4] = {};
+    int32_t rom_cursor_ = 0;
+    int32_t motion_write_address_ = 0;
+    quenlo::Clock& clock_;
+};

@@ -1,0 +1,175 @@
+// The serial link: port set-up, speed search, framing, replies, memory writes.
+#include "usbio.h"
+
+#include <memory>
+#include <new>
+#include <string>
+
+using quenlo::LogErr;
+using quenlo::LogOut;
+
+namespace {
+
+constexpr uint32_t kBaudRates[4] = {115200, 625000, 1250000, 115200};
+constexpr int kFramePeriodMs[4] = {10, 15, 20, 25};
+constexpr uint8_t kAcknowledgeCheck[3] = {0x03, 0xFE, 0x01};
+constexpr uint8_t kNack = 0x15;
+constexpr int kMemoryCommandOverhead = 7;
+
+}  // namespace
+
+CUsbIO::CUsbIO(std::unique_ptr<quenlo::SerialPort> port, quenlo::Clock& clock)
+    : port_(std::move(port)), clock_(clock) {}
+
+CUsbIO::~CUsbIO() {
+    if (port_ && port_->IsOpen()) port_->Close();
+}
+
+void CUsbIO::ClosePort() {
+    if (port_ && port_->IsOpen()) port_->Close();
+}
+
+bool CUsbIO::IsOpen() const {
+    return port_ && port_->IsOpen();
+}
+
+int CUsbIO::OpenPort(const char* name) {
+    if (!name) {
+        LogErr("There is not doing about COM.\n");
+        return -1;
+    }
+    LogOut("open port %s.\n", name);
+    if (!port_) {
+        LogErr("Port could not open. %s\n", name);
+        return -1;
+    }
+    // Opening again must not leave the previous device open.
+    ClosePort();
+    switch (port_->Open(quenlo::SerialDevicePath(name), kBaudRates[speed_index()])) {
+        case quenlo::SerialError::None:
+            return 0;
+        case quenlo::SerialError::Open:
+            LogErr("Port could not open. %s\n", name);
+            break;
+        case quenlo::SerialError::GetState:
+            LogErr("cannot GetCommState\n");
+            break;
+        case quenlo::SerialError::BuildState:
+            LogErr("cannot BuildCommDCB\n");
+            break;
+        case quenlo::SerialError::SetState:
+            LogErr("SetCommState failed.\n");
+            break;
+        case quenlo::SerialError::SetTimeouts:
+            LogErr("SetCommTimeouts failed.\n");
+            break;
+    }
+    ClosePort();
+    return -1;
+}
+
+int CUsbIO::Connect(const char* name) {
+    ClosePort();
+    for (int k = 0; k < 3; ++k) {
+        if (OpenPort(name) != 0) return -1;
+        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck)) {
+            const uint8_t image[2] = {static_cast<uint8_t>(system_register_),
+                                      static_cast<uint8_t>(system_register_ >> 8)};
+            WriteRam(0x0000, image, 2);
+            return speed_index();
+        }
+        ClosePort();
+        system_register_ = static_cast<uint16_t>((system_register_ & ~0x00C0u) | (k << 6));
+    }
+    return -1;
+}
+
+void CUsbIO::LogBytes(const char* prefix, const uint8_t* bytes, int n) {
+    std::string line = prefix;
+    line.reserve(line.size() + static_cast<size_t>(n) * 3 + n / 16 * 4 + 2);
+    static const char kHex[] = "0123456789ABCDEF";
+    for (int i = 0; i < n; ++i) {
+        line += ' ';
+        line += kHex[bytes[i] >> 4];
+        line += kHex[bytes[i] & 15];
+        if ((i + 1) % 16 == 0 && i + 1 < n) line += "\r\n  ";
+    }
+    line += "\r\n";
+    quenlo::LogWrite(quenlo::Stream::Out, line);
+}
+
+bool CUsbIO::Transfer(const uint8_t* frame, int length) {
+    if (!frame || length < 0) length = 0;
+    LogBytes(">>", frame, length);
+    long written = -1;
+    if (length > 0 && IsOpen())
+        written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
+    if (written != length || length == 0) {
+        LogErr("The data transmission is abnormal.\n");
+        return false;
+    }
+
+    uint8_t res[256] = {};
+    int got = 0;
+    int failures = 0;
+    while (got < 4) {
+        uint8_t byte = 0;
+        if (port_->ReadByte(byte, kReplyTimeoutMs) == 1) {
+            res[got++] = byte;
+            continue;
+        }
+        LogErr("Receive data is abnormal.(1) res[0]=%d \n", res[0]);
+        if (++failures >= 2) return false;
+        clock_.SleepMs(10);
+    }
+    LogBytes("<<", res, res[0]);
+    // The board answers a command it refuses with NACK in place of ACK.
+    if (res[2] == kNack) {
+        LogErr("The board refused the command (NACK).\n");
+        return false;
+    }
+    return true;
+}
+
+bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n) {
+    if (n < 0 || n > 255 - kMemoryCommandOverhead || (n > 0 && !data)) {
+        LogErr("The data does not fit one command (%d bytes).\n", n);
+        return false;
+    }
+    const int length = n + kMemoryCommandOverhead;
+    std::unique_ptr<uint8_t[]> command(new (std::nothrow) uint8_t[length]);
+    if (!command) {
+        LogErr("The memory doesn't suffice.\n");
+        return false;
+    }
+    command[0] = static_cast<uint8_t>(length);
+    command[1] = 0x00;
+    command[2] = kind;
+    command[3] = static_cast<uint8_t>(address);
+    command[4] = static_cast<uint8_t>(address >> 8);
+    command[5] = static_cast<uint8_t>(address >> 16);
+    uint8_t sum = 0;
+    for (int i = 0; i < 6; ++i) sum = static_cast<uint8_t>(sum + command[i]);
+    for (int i = 0; i < n; ++i) {
+        command[6 + i] = data[i];
+        sum = static_cast<uint8_t>(sum + data[i]);
+    }
+    command[length - 1] = sum;
+    return Transfer(command.get(), length);
+}
+
+bool CUsbIO::WriteRam(uint32_t address, const uint8_t* data, int n) {
+    return WriteMemory(0x02, address, data, n);
+}
+
+bool CUsbIO::WriteRom(uint32_t address, const uint8_t* data, int n) {
+    return WriteMemory(0x32, address, data, n);
+}
+
+void CUsbIO::WaitFrames(int frames, uint32_t start_ms) {
+    const int duration = frames * kFramePeriodMs[(system_register_ >> 4) & 3];
+    if (duration == 0) return;
+    const int elapsed = static_cast<int>(clock_.NowMs() - start_ms);
+    LogOut(" wait loss %dms\r\n", elapsed);
+    if (duration - elapsed >= 1) clock_.SleepMs(static_cast<uint32_t>(duration - elapsed));
+}

@@ -127,7 +127,7 @@ class BoardSim {
 
   private:
     struct Outcome;
-    Outcome Handle(const std::vector<uint8_t>& frame, bool sum_ok);
+    Outcome Handle(const std::vector<uint8_t>& frame, bool sum_ok, uint64_t now);
     void Trace(uint64_t t_us, const uint8_t* data, size_t n, std::string_view action);
     uint64_t NowUs() const;
 
@@ -136,6 +136,7 @@ class BoardSim {
     TraceSink trace_;
     uint32_t peer_baud_ = 0;
     std::vector<uint8_t> rx_;
+    uint64_t last_rx_us_ = 0;
     std::vector<uint8_t> ram_;
     std::vector<uint8_t> rom_;
     std::vector<bool> rom_written_;

@@ -1,0 +1,624 @@
+// The BAC6 reader: header checks, the line scanner with its job codes, the
+// keyword tables and the value readers that fill the model.
+#include <locale.h>
+#include <oniguruma.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bac_model.h"
+
+namespace figread {
+
+void BacModel::Clear() {
+    *this = BacModel();
+}
+
+ReaderState& State() {
+    static ReaderState state;
+    return state;
+}
+
+void ReleaseModel() {
+    ReaderState& st = State();
+    if (!st.model) return;
+    st.model.reset();
+    ++st.generation;
+}
+
+namespace {
+
+// Every pattern the reader uses, as the format defines them.
+enum Pat {
+    kBacLine,
+    kVersion,
+    kFigure,
+    kKeyword,
+    kQuoted,
+    kWord,
+    kBoolean,
+    kInteger,
+    kIntegerPair,
+    kOneNumber,
+    kTwoNumbers,
+    kThreeNumbers,
+    kMotorTag,
+    kClosing,
+    kFaceForm,
+    kTriangle,
+    kQuad,
+    kPatCount
+};
+
+const char* const kPatterns[kPatCount] = {
+    R"re(^;BAC)re",
+    R"re(\s*\(\s*bacVersion\s+6(.0)?\s*\)\s+)re",
+    R"re(\s*\(\s*Figure\s+)re",
+    R"re(\s*\(\s*(\w+)\s*)re",
+    R"re(\s*\"([^"]*)\"\s*)re",
+    R"re(\s*(\w+)\s*)re",
+    R"re((true|false))re",
+    R"re(\s*([+-]?\d+)\s*)re",
+    R"re(\s*([+-]?\d+)\s+([+-]?\d+)\s*)re",
+    R"re(\s*(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s*)re",
+    R"re(\s*(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s+(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s*)re",
+    R"re(\s*(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s+(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s+(([+-]?\d+)(\.\d+)?(e([+-]?\d+))?)\s*)re",
+    R"re(\((ID|OD)-[0123]\dR?\)$)re",
+    R"re(\))re",
+    R"re(\s*(i[3|4])\s+)re",
+    R"re(\(\s+i3\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+\)\s+\(\s+i3\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+\)\s*)re",
+    R"re(\(\s+i4\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+\)\s+\(\s+i4\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+([+-]?\d+)\s+\)\s*)re",
+};
+
+void PrintOnigError(int code, OnigErrorInfo* info) {
+    UChar text[ONIG_MAX_ERROR_MESSAGE_LEN];
+    if (info)
+        onig_error_code_to_str(text, code, info);
+    else
+        onig_error_code_to_str(text, code);
+    std::fprintf(stderr, "ERROR: %s\n", reinterpret_cast<const char*>(text));
+}
+
+// Oniguruma for the length of one analysis: the patterns are compiled once at
+// its start and freed, with the region, before onig_end closes the library.
+class Matcher {
+  public:
+    Matcher() {
+        OnigEncoding encodings[1] = {ONIG_ENCODING_SJIS};
+        onig_initialize(encodings, 1);
+        region_ = onig_region_new();
+        for (int i = 0; i < kPatCount; ++i) {
+            const UChar* p = reinterpret_cast<const UChar*>(kPatterns[i]);
+            OnigErrorInfo info;
+            int r = onig_new(&re_[i], p, p + std::strlen(kPatterns[i]), ONIG_OPTION_NONE,
+                             ONIG_ENCODING_SJIS, ONIG_SYNTAX_DEFAULT, &info);
+            if (r != ONIG_NORMAL) {
+                PrintOnigError(r, &info);
+                re_[i] = nullptr;
+            }
+        }
+    }
+    ~Matcher() {
+        for (regex_t* re : re_)
+            if (re) onig_free(re);
+        if (region_) onig_region_free(region_, 1);
+        onig_end();
+    }
+    Matcher(const Matcher&) = delete;
+    Matcher& operator=(const Matcher&) = delete;
+
+    // Unanchored search over [begin, end); capture offsets count from begin.
+    bool Search(Pat p, const char* begin, const char* end) {
+        if (!re_[p] || !region_) return false;
+        const UChar* b = reinterpret_cast<const UChar*>(begin);
+        const UChar* e = reinterpret_cast<const UChar*>(end);
+        int r = onig_search(re_[p], b, e, b, e, region_, ONIG_OPTION_NONE);
+        if (r >= 0) return true;
+        if (r != ONIG_MISMATCH) PrintOnigError(r, nullptr);
+        return false;
+    }
+    int Beg(int group) const { return region_->beg[group]; }
+    int End(int group) const { return region_->end[group]; }
+
+  private:
+    regex_t* re_[kPatCount] = {};
+    OnigRegion* region_ = nullptr;
+};
+
+// Numbers are read in the C locale whatever the host program has set.
+locale_t CLocale() {
+    static locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return c;
+}
+
+// As a "%d" conversion of the capture.
+int ToInt(const std::string& s) {
+    return static_cast<int>(std::strtoll(s.c_str(), nullptr, 10));
+}
+
+float ToFloat(const std::string& s) {
+    return strtof_l(s.c_str(), nullptr, CLocale());
+}
+
+// As " %f %f %f " from p: numbers that do not convert are left at 0.
+Vec3 ReadThree(const char* p) {
+    Vec3 v{};
+    for (float& f : v) {
+        char* e = nullptr;
+        float x = strtof_l(p, &e, CLocale());
+        if (e == p) break;
+        f = x;
+        p = e;
+    }
+    return v;
+}
+
+enum class Handler {
+    None,
+    FigureName,
+    Container,
+    TextureSize,
+    Color,
+    Material,
+    Vertex,
+    Normal,
+    Bone,
+    TexCoord,
+    Polygons,
+    Group,
+    Face,
+    MaterialName,
+    MaterialBlend,
+    MaterialFlag,
+    MaterialIndex,
+    MaterialNumber,
+    BoneName,
+    BoneFlag,
+    BoneVector,
+    BoneVertices,
+};
+
+struct Row {
+    std::string_view word;
+    Handler handler;
+};
+
+constexpr Row kChunkTable[] = {
+    {"name", Handler::FigureName},
+    {"Textures", Handler::Container},
+    {"i2", Handler::TextureSize},
+    {"Colors", Handler::Container},
+    {"f3", Handler::Color},
+    {"Materials", Handler::Container},
+    {"material", Handler::Material},
+    {"Vertices", Handler::Container},
+    {"coords", Handler::Container},
+    {"normals", Handler::Container},
+    {"pnt", Handler::Vertex},
+    {"vct", Handler::Normal},
+    {"Bones", Handler::Container},
+    {"bone", Handler::Bone},
+    {"TextureCoords", Handler::Container},
+    {"f2", Handler::TexCoord},
+    {"Polygons", Handler::Polygons},
+    {"DynamicPolygons", Handler::Container},
+    {"group", Handler::Group},
+    {"face", Handler::Face},
+};
+
+constexpr Row kMaterialTable[] = {
+    {"name", Handler::MaterialName},        {"blendMode", Handler::MaterialBlend},
+    {"doubleFace", Handler::MaterialFlag},  {"transparent", Handler::MaterialFlag},
+    {"lighting", Handler::MaterialFlag},    {"textureIndex", Handler::MaterialIndex},
+    {"colorIndex", Handler::MaterialIndex}, {"specular", Handler::MaterialNumber},
+    {"alpha", Handler::MaterialNumber},     {"shininess", Handler::MaterialNumber},
+};
+
+constexpr Row kBoneTable[] = {
+    {"name", Handler::BoneName},
+    {"hasChild", Handler::BoneFlag},
+    {"hasBrother", Handler::BoneFlag},
+    {"translate", Handler::BoneVector},
+    {"rotate", Handler::BoneVector},
+    {"handle", Handler::BoneVector},
+    {"vertexIndices", Handler::BoneVertices},
+    {"bone", Handler::Bone},
+};
+
+template <size_t N>
+Handler Lookup(const Row (&table)[N], const std::string& word) {
+    for (const Row& row : table)
+        if (row.word == word) return row.handler;
+    return Handler::None;
+}
+
+constexpr size_t kHeaderPiece = 1023;  // a 1024-byte line buffer
+constexpr size_t kBodyPiece = 32767;   // a 32768-byte line buffer
+constexpr size_t kPad = 16;            // zeros past every piece
+
+class Reader {
+  public:
+    explicit Reader(std::string_view text) : text_(NormalizeLineEnds(text)) {
+        buf_.assign(kBodyPiece + 1 + kPad, '\0');
+    }
+
+    int Run() {
+        if (!SeekHeaderLine(kBacLine)) {
+            std::fputs(" not BAC format.\n", stderr);
+            return 1;
+        }
+        if (!SeekHeaderLine(kVersion)) {
+            std::fputs(" not BAC6 format.\n", stderr);
+            return 1;
+        }
+        if (!SeekHeaderLine(kFigure)) {
+            std::fputs(" Figure not found.\n", stderr);
+            return 1;
+        }
+        return Scan();
+    }
+
+  private:
+    // A CRLF file reads exactly like its LF twin.
+    static std::string NormalizeLineEnds(std::string_view in) {
+        std::string out;
+        out.reserve(in.size());
+        for (size_t i = 0; i < in.size(); ++i)
+            if (!(in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n')) out.push_back(in[i]);
+        return out;
+    }
+
+    // Reads the next piece of a line as fgets would with a buffer of max + 1
+    // bytes; each piece counts as a line. The text seen ends at its first zero.
+    bool NextPiece(size_t max) {
+        if (pos_ >= text_.size()) return false;
+        size_t n = std::min(max, text_.size() - pos_);
+        if (const void* nl = std::memchr(text_.data() + pos_, '\n', n))
+            n = static_cast<const char*>(nl) - (text_.data() + pos_) + 1;
+        std::memcpy(buf_.data(), text_.data() + pos_, n);
+        std::memset(buf_.data() + n, 0, kPad);
+        pos_ += n;
+        ++line_;
+        cur_ = buf_.data();
+        end_ = cur_ + strnlen(cur_, n);
+        return true;
+    }
+
+    bool SeekHeaderLine(Pat p) {
+        while (NextPiece(kHeaderPiece))
+            if (match_.Search(p, cur_, end_)) return true;
+        return false;
+    }
+
+    int Scan() {
+        ReaderState& st = State();
+        if (st.model)
+            st.model->Clear();
+        else
+            st.model = std::make_unique<BacModel>();
+        ++st.generation;
+        m_ = st.model.get();
+        int job = 0;
+        handler_ = Handler::None;
+        while (NextPiece(kBodyPiece)) {
+            bool next_line = false;
+            while (!next_line) {
+                switch (job) {
+                    case 100:
+                    case 120:
+                    case 130:
+                    case 140:
+                        job -= 100;
+                        next_line = true;
+                        break;
+                    case 200:
+                        job = 2;
+                        next_line = true;
+                        break;
+                    case 0:
+                    case 20:
+                    case 30:
+                    case 40:
+                        if (S(kKeyword)) {
+                            keyword_ = Cap(1);
+                            Advance();
+                            job += 1;
+                        } else {
+                            job += 100;
+                        }
+                        break;
+                    case 1:
+                        if (Handler h = Lookup(kChunkTable, keyword_); h != Handler::None) {
+                            handler_ = h;
+                            job = Call(h);
+                        } else {
+                            std::fprintf(stderr, " chunk name not found. line=%lld < %s >\n", line_,
+                                         keyword_.c_str());
+                            job = 0;
+                        }
+                        break;
+                    case 21:
+                    case 31:
+                        if (Handler h = job == 21 ? Lookup(kMaterialTable, keyword_)
+                                                  : Lookup(kBoneTable, keyword_);
+                            h != Handler::None) {
+                            handler_ = h;
+                            job = Call(h);
+                        } else {
+                            job = 1;
+                        }
+                        break;
+                    case 41:
+                        // A group has no attributes of its own.
+                        job = 1;
+                        break;
+                    case 2:
+                        job = handler_ == Handler::None ? 0 : Call(handler_);
+                        break;
+                    default:
+                        std::fprintf(stderr, " job code error %d\n", job);
+                        job = 0;
+                        next_line = true;
+                        break;
+                }
+            }
+        }
+        return 0;
+    }
+
+    bool S(Pat p) { return match_.Search(p, cur_, end_); }
+    std::string Cap(int g) const { return std::string(cur_ + match_.Beg(g), cur_ + match_.End(g)); }
+    int CapInt(int g) const { return ToInt(Cap(g)); }
+    float CapFloat(int g) const { return ToFloat(Cap(g)); }
+    void Advance() { cur_ += match_.End(0); }
+
+    void Error(const char* what) { std::fprintf(stderr, " %s line=%lld\n", what, line_); }
+
+    BacMaterial* LastMaterial() { return m_->materials.empty() ? nullptr : &m_->materials.back(); }
+    BacBone* LastBone() { return m_->bones.empty() ? nullptr : &m_->bones.back(); }
+
+    // Value records that cannot be stored are skipped without a message.
+    template <class List, class Value>
+    void Append(List& list, Value&& v) {
+        try {
+            list.push_back(std::forward<Value>(v));
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    int Call(Handler h) {
+        switch (h) {
+            case Handler::None:
+            case Handler::Container:
+                return 0;
+            case Handler::FigureName:
+                if (!S(kQuoted)) return 200;
+                m_->figureName = Cap(1);
+                Advance();
+                return 0;
+            case Handler::TextureSize: {
+                if (!S(kIntegerPair)) return 200;
+                BacTexture t;
+                t.sizeY = CapInt(1);
+                t.sizeX = CapInt(2);
+                Advance();
+                Append(m_->textures, t);
+                return 0;
+            }
+            case Handler::Color:
+            case Handler::Vertex:
+            case Handler::Normal: {
+                if (!S(kThreeNumbers)) return 200;
+                Vec3 v = ReadThree(cur_);
+                Advance();
+                if (h == Handler::Color)
+                    Append(m_->colors, BacColor{v[0], v[1], v[2]});
+                else
+                    Append(h == Handler::Vertex ? m_->vertices : m_->normals, v);
+                return 0;
+            }
+            case Handler::TexCoord:
+                // Returns 0 like the vertex reader, so chunks after it still count.
+                if (!S(kTwoNumbers)) return 200;
+                Append(m_->uvs, Vec2{CapFloat(1), CapFloat(6)});
+                Advance();
+                return 0;
+            case Handler::Material:
+                try {
+                    m_->materials.emplace_back();
+                } catch (const std::bad_alloc&) {
+                    Error("memory error *fncMaterialSet()");
+                    return 200;
+                }
+                return 20;
+            case Handler::Bone:
+                try {
+                    m_->bones.emplace_back();
+                } catch (const std::bad_alloc&) {
+                    Error("memory error *funcBoneSet()");
+                    return 100;
+                }
+                m_->bones.back().index = bone_counter_++;
+                return 130;
+            case Handler::Polygons:
+                State().groupMode = false;
+                return 0;
+            case Handler::Group:
+                State().groupMode = true;
+                Append(m_->groups, BacGroup());
+                return 140;
+            case Handler::Face:
+                return Face();
+            case Handler::MaterialName:
+                if (!S(kQuoted)) {
+                    Error("material name error");
+                    return 120;
+                }
+                if (BacMaterial* mat = LastMaterial()) mat->name = Cap(1);
+                Advance();
+                return 120;
+            case Handler::MaterialBlend:
+                if (!S(kWord)) {
+                    Error("material mode error");
+                    return 120;
+                }
+                if (BacMaterial* mat = LastMaterial()) mat->blendMode = Cap(1);
+                Advance();
+                return 120;
+            case Handler::MaterialFlag: {
+                if (!S(kBoolean)) {
+                    Error("material flag error");
+                    return 120;
+                }
+                bool value = Cap(1) == "true";
+                Advance();
+                if (BacMaterial* mat = LastMaterial()) {
+                    if (keyword_ == "doubleFace")
+                        mat->doubleFace = value;
+                    else if (keyword_ == "transparent")
+                        mat->transparent = value;
+                    else
+                        mat->lighting = value;
+                }
+                return 120;
+            }
+            case Handler::MaterialIndex: {
+                if (!S(kInteger)) return 120;
+                int value = CapInt(1);
+                Advance();
+                if (BacMaterial* mat = LastMaterial())
+                    (keyword_ == "textureIndex" ? mat->textureIndex : mat->colorIndex) = value;
+                return 120;
+            }
+            case Handler::MaterialNumber: {
+                if (!S(kOneNumber)) return 20;
+                float value = CapFloat(1);
+                Advance();
+                if (BacMaterial* mat = LastMaterial()) {
+                    if (keyword_ == "specular")
+                        mat->specular = value;
+                    else if (keyword_ == "alpha")
+                        mat->alpha = value;
+                    else
+                        mat->shininess = value;
+                }
+                return 20;
+            }
+            case Handler::BoneName:
+                return BoneName();
+            case Handler::BoneFlag: {
+                if (!S(kBoolean)) return 130;
+                bool value = Cap(1) == "true";
+                Advance();
+                if (BacBone* bone = LastBone())
+                    (keyword_ == "hasChild" ? bone->hasChild : bone->hasBrother) = value;
+                return 130;
+            }
+            case Handler::BoneVector: {
+                if (!S(kThreeNumbers)) return 200;
+                Vec3 v = ReadThree(cur_);
+                Advance();
+                if (BacBone* bone = LastBone()) {
+                    if (keyword_ == "translate")
+                        bone->translate = v;
+                    else if (keyword_ == "rotate")
+                        bone->rotate = v;
+                    else
+                        bone->handle = v;
+                }
+                return 130;
+            }
+            case Handler::BoneVertices: {
+                BacBone* bone = LastBone();
+                while (S(kInteger)) {
+                    int v = CapInt(1);
+                    Advance();
+                    if (bone) Append(bone->vertexIndices, v);
+                }
+                return S(kClosing) ? 130 : 200;
+            }
+        }
+        return 0;
+    }
+
+    int BoneName() {
+        if (!S(kQuoted)) {
+            Error("bone name error");
+            return 130;
+        }
+        std::string text = Cap(1);
+        int advance = match_.End(0);
+        if (BacBone* bone = LastBone()) {
+            bone->name.clear();
+            if (match_.Search(kMotorTag, text.data(), text.data() + text.size())) {
+                // "(ID-05R)": the letters give the group, the digits the index.
+                size_t at = static_cast<size_t>(match_.Beg(0));
+                bone->motorGroup = text[at + 1] == 'O' ? 1 : 0;
+                bone->motorIndex = (text[at + 4] - '0') * 10 + (text[at + 5] - '0');
+                if (text[at + 6] == 'R') bone->reverse = true;
+                bone->name = text.substr(0, at);
+            } else {
+                bone->name = text;
+            }
+        }
+        cur_ += advance;
+        return 130;
+    }
+
+    int Face() {
+        if (!S(kInteger)) return 100;
+        BacPolygon p;
+        p.material = CapInt(1);
+        Advance();
+        if (S(kFaceForm)) {
+            std::string form = Cap(1);
+            if (form == "i3" && S(kTriangle)) {
+                p.corners = 3;
+                for (int i = 0; i < 3; ++i) {
+                    p.vertex[i] = CapInt(3 - i);
+                    p.uv[i] = CapInt(6 - i);
+                }
+                Advance();
+            } else if (form == "i4" && S(kQuad)) {
+                p.corners = 4;
+                for (int i = 0; i < 4; ++i) {
+                    p.vertex[i] = CapInt(4 - i);
+                    p.uv[i] = CapInt(8 - i);
+                }
+                Advance();
+            }
+        }
+        // With no group to take it (group mode left over from an earlier
+        // file), the face goes where a fresh analysis would put it.
+        if (State().groupMode && !m_->groups.empty())
+            Append(m_->groups.back().faces, p);
+        else
+            Append(m_->polygons, p);
+        return 100;
+    }
+
+    std::string text_;
+    size_t pos_ = 0;
+    std::vector<char> buf_;
+    const char* cur_ = nullptr;
+    const char* end_ = nullptr;
+    long long line_ = 0;
+    std::string keyword_;
+    Handler handler_ = Handler::None;
+    int bone_counter_ = 0;
+    BacModel* m_ = nullptr;
+    Matcher match_;
+};
+
+}  // namespace
+
+int AnalyzeText(std::string_view text) {
+    return Reader(text).Run();
+}
+
+}  // namespace figread

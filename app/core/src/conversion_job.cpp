@@ -1,0 +1,99 @@
+// The conversion job of the main window: model, motions, time scale, commands,
+// with the operator's console lines.
+#include <algorithm>
+#include <new>
+
+#include "animread.h"
+#include "conversion.h"
+#include "figread.h"
+#include "quenlo/core.h"
+
+namespace quenlo {
+namespace {
+
+class BusyScope {
+  public:
+    explicit BusyScope(OperatorUi& ui) : ui_(ui) { ui_.SetBusy(true); }
+    ~BusyScope() { ui_.SetBusy(false); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    OperatorUi& ui_;
+};
+
+}  // namespace
+
+// The caller drops its previous conversion before calling: the libraries hold
+// one model and one motion, and this run replaces them.
+std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_path,
+                                         const std::vector<std::string>& motion_paths,
+                                         int rate_index) {
+    std::unique_ptr<CDataInfo> data;
+    try {
+        data = std::make_unique<CDataInfo>();
+    } catch (const std::bad_alloc&) {
+        ui.ConsolePrint("メモリ不足で変換できません\r\n");
+        return nullptr;
+    }
+    BusyScope busy(ui);
+    ui.ConsolePrint("BAC解析中\r\n");
+    if (fnbacanalysis(bac_path.c_str()) != 0 || !data->BuildMotorList()) {
+        ui.ConsolePrint("%s\r\n", bac_path.c_str());
+        ui.ConsolePrint("↑有効なBAC6ファイルではありません\r\n");
+        return nullptr;
+    }
+
+    if (!motion_paths.empty()) {
+        data->ClearRawMotions();
+        for (size_t i = 0; i < motion_paths.size(); ++i) {
+            const std::string& path = motion_paths[i];
+            ui.ConsolePrint("TRA#%d解析中\r\n", static_cast<int>(i));
+            bool converted = false;
+            if (fntraanalysis(path.c_str()) == 0) {
+                converted = data->ConvertMotion();
+                data->StoreRawMotion();
+                data->set_motion_counter(data->motion_counter() + 1);
+                data->set_motion_loaded(true);
+            }
+            if (!converted) {
+                ui.ConsolePrint("%s\r\n", path.c_str());
+                ui.ConsolePrint("↑有効なTRA4ファイルではありません\r\n");
+                return nullptr;
+            }
+        }
+    }
+
+    ui.ConsolePrint("再生レート設定\r\n");
+    if (rate_index >= 0 && rate_index < static_cast<int>(std::size(kRates)))
+        data->SetTimeScale(kRates[rate_index].time_scale);
+
+    ui.ConsolePrint("コマンド生成\r\n");
+    if (data->mof_data()) data->mof_data()->BuildFrames();
+
+    // The preview is the window's: it builds its view data from the returned
+    // conversion right after this, while the model is still held, so the line is
+    // written here to keep the console's order.
+    ui.ConsolePrint("ビューデータ生成\r\n");
+    ui.ConsolePrint("変換成功\r\n");
+    return data;
+}
+
+RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms) {
+    RomContent content;
+    content.interval_ms = interval_ms;
+    const int motors = data.model_loaded() ? fnbacSetMotorNumber() : 0;
+    const std::vector<int32_t>& list = data.motor_list();
+    const size_t n = std::min(list.size(), static_cast<size_t>(std::max(motors, 0)));
+    content.motors.assign(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n));
+
+    content.entries.resize(static_cast<size_t>(std::max(entry_count, 0)));
+    for (size_t i = 0; i < content.entries.size(); ++i) {
+        const int index = data.FindMotion(static_cast<int>(i));
+        if (index < 0) continue;  // the file yielded no values: an empty slot
+        content.entries[i] = data.mof_data()->motions().at(static_cast<size_t>(index)).frames;
+    }
+    return content;
+}
+
+}  // namespace quenlo

@@ -1,0 +1,186 @@
+// CDataInfo: one conversion of the model held by figread and the motions read by
+// animread, and the life of what those libraries hold.
+#include <atomic>
+#include <cmath>
+
+#include "animread.h"
+#include "conversion.h"
+#include "figread.h"
+#include "quenlo/platform.h"
+
+namespace {
+
+struct V3 {
+    float x, y, z;
+};
+
+V3 Sub(V3 a, V3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+V3 Cross(V3 a, V3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+float Dot(V3 a, V3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// Length 0 stays 0; length exactly 1 is left untouched so unit axes keep their bits.
+V3 Unit(V3 v) {
+    const float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    if (len == 0.0f || len == 1.0f) return v;
+    return {v.x / len, v.y / len, v.z / len};
+}
+
+// Components along e2, e1, e3: the bone's own axes into model space.
+V3 ToModel(const float r[3], V3 e1, V3 e2, V3 e3) {
+    return {r[0] * e2.x + r[1] * e1.x + r[2] * e3.x, r[0] * e2.y + r[1] * e1.y + r[2] * e3.y,
+            r[0] * e2.z + r[1] * e1.z + r[2] * e3.z};
+}
+
+V3 BonePoint(void (*query)(int, float*), int bone) {
+    float p[3] = {};
+    query(bone, p);
+    return {p[0], p[1], p[2]};
+}
+
+// The conversion whose data figread and animread hold now. An older conversion
+// destroyed after a newer one has read its files must not release them.
+std::atomic<const CDataInfo*> g_model_holder{nullptr};
+std::atomic<const CDataInfo*> g_motion_holder{nullptr};
+
+// Releases through fn when this conversion still holds the library's data.
+void Release(std::atomic<const CDataInfo*>& holder, const CDataInfo* self, void (*fn)()) {
+    const CDataInfo* expected = self;
+    if (holder.compare_exchange_strong(expected, nullptr)) fn();
+}
+
+}  // namespace
+
+CDataInfo::CDataInfo() : mof_data_(std::make_unique<CMofData>()) {}
+
+CDataInfo::~CDataInfo() {
+    ClearRawMotions();
+    if (model_loaded_) {
+        Release(g_model_holder, this, fnbacrelease);
+        model_loaded_ = false;
+    }
+    if (motion_loaded_) {
+        Release(g_motion_holder, this, fntrarelease);
+        motion_loaded_ = false;
+    }
+}
+
+void CDataInfo::set_motion_loaded(bool loaded) {
+    motion_loaded_ = loaded;
+    if (loaded) g_motion_holder = this;
+}
+
+bool CDataInfo::BuildMotorList() {
+    g_model_holder = this;
+    const int n = fnbacSetMotorNumber();
+    if (n <= 0) {
+        model_loaded_ = true;
+        return true;
+    }
+    motor_list_.clear();
+    motor_list_.reserve(static_cast<size_t>(n));
+    bool used[kFrameServoLimit] = {};
+    const unsigned bones = fnbacGetBoneNumber();
+    for (unsigned j = 0; j < bones; ++j) {
+        const int bone = static_cast<int>(j);
+        const int idx = fnbacGetMotorIndex(bone);
+        if (idx < 0) continue;
+        const int grp = fnbacGetMotorGroup(bone);
+        const int32_t code = grp * 100 + idx;
+        mof_data_->AddServo(code);
+        if (motor_list_.size() < static_cast<size_t>(n)) motor_list_.push_back(code);
+        const int s = ServoNumberOf(code);
+        if (s < 0 || s >= kFrameServoLimit) {
+            quenlo::LogErr(" BuildMotorList : servo %d of bone %s has no place in a command\r\n", s,
+                           fnbacGetBoneName(bone));
+        } else if (used[s]) {
+            quenlo::LogErr(" BuildMotorList : servo %d of bone %s is driven by an earlier bone\r\n",
+                           s, fnbacGetBoneName(bone));
+        } else {
+            used[s] = true;
+        }
+    }
+    model_loaded_ = true;
+    return true;
+}
+
+bool CDataInfo::ConvertMotion() {
+    const unsigned keys = fntraGetAnimeNumber();
+    if (keys == 0) return false;
+    const unsigned bones = fntraGetBoneNumber();
+    for (unsigned i = 0; i < bones; ++i) {
+        const int mbone = static_cast<int>(i);
+        const char* name = fntraGetBoneName(mbone);
+        if (!name) continue;
+        const int c = fnbacGetBone(name);
+        if (c < 0) continue;
+        const int idx = fnbacGetMotorIndex(c);
+        if (idx < 0) continue;
+        quenlo::LogOut("bone %d %s\r\n", c, name);
+
+        const V3 p = BonePoint(fnbacGetBonePosition, c);
+        const V3 e1 = Unit(Sub(BonePoint(fnbacGetBoneHandle, c), p));
+        const V3 e3 = Unit(Sub(BonePoint(fnbacGetBoneRotation, c), p));
+        const V3 e2 = Unit(Cross(e1, e3));
+        const bool rev = fntraGetAnimeRevers(mbone);
+        const int grp = fnbacGetMotorGroup(c);
+
+        for (unsigned k = 0; k < keys; ++k) {
+            const int t = fntraGetAnimeKeyValue(static_cast<int>(k));
+            float r[3] = {}, u[3] = {};
+            fntraGetRotateValue(mbone, t, r);
+            fntraGetTransValue(mbone, t, u);
+            const V3 v = ToModel(r, e1, e2, e3);
+            const V3 w = ToModel(u, e1, e2, e3);
+
+            const float c0 = Dot(v, e3);
+            const float s = 1.0f - c0 * c0;
+            float angle;
+            if (s < 1.0e-9f) {
+                angle = c0 > 0 ? 0.0f : 180.0f;
+            } else {
+                angle = std::atan2(std::sqrt(s), c0) * 180.0f / 3.1415927410125732f;
+            }
+            if (e3.x * v.y - e3.y * v.x < 0) angle = -angle;
+
+            if (k == 0) quenlo::LogOut(" rev=%d offset %g \r\n", rev ? 1 : 0, angle);
+            quenlo::LogOut(" %g", angle);
+            if (rev) angle = -angle;
+
+            const float vr[3] = {v.x, v.y, v.z}, wt[3] = {w.x, w.y, w.z};
+            mof_data_->StoreValue(motion_counter_, t, c, grp * 100 + idx, angle, 0.0f, wt, vr);
+        }
+        quenlo::LogOut("\r\n");
+    }
+    return true;
+}
+
+void CDataInfo::StoreRawMotion() {
+    const unsigned keys = fntraGetAnimeNumber();
+    TraMotion motion;
+    if (keys > 0) {
+        motion.key_count = keys;
+        const unsigned bones = fntraGetBoneNumber();
+        motion.bones.reserve(bones);
+        for (unsigned i = 0; i < bones; ++i) {
+            TraBone bone;
+            bone.index = static_cast<int32_t>(i);
+            bone.keys.reserve(keys);
+            for (unsigned k = 0; k < keys; ++k) {
+                TraKey key;
+                key.time = fntraGetAnimeKeyValue(static_cast<int>(k));
+                fntraGetRotateValue(bone.index, key.time, key.rotate.data());
+                fntraGetTransValue(bone.index, key.time, key.translate.data());
+                key.roll = fntraGetRollValue(bone.index, key.time);
+                bone.keys.push_back(key);
+            }
+            motion.bones.push_back(std::move(bone));
+        }
+    }
+    raw_motions_.push_back(std::move(motion));
+}

@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +17,10 @@
 
 namespace quenlo {
 namespace {
+
+// Unix98 pty slaves (/dev/pts/N).
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
 
 int64_t MonotonicMs() {
     timespec ts{};
@@ -36,13 +42,14 @@ class PosixSerialPort : public SerialPort {
         Close();
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) return SerialError::Open;
-        // TIOCEXCL keeps other users out; the lock also keeps out privileged
-        // ones, which TIOCEXCL lets through.
-        if (ioctl(fd_, TIOCEXCL) != 0 || flock(fd_, LOCK_EX | LOCK_NB) != 0)
-            return Fail(SerialError::Open);
-
         termios t{};
         if (tcgetattr(fd_, &t) != 0) return Fail(SerialError::GetState);
+        // TIOCEXCL keeps other users out; the lock also keeps out privileged
+        // ones, which TIOCEXCL lets through. Only the lock holder may clear
+        // TIOCEXCL again, or a refused opener would unlock the owner's port.
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return Fail(SerialError::Open);
+        owner_ = true;
+        if (ioctl(fd_, TIOCEXCL) != 0) return Fail(SerialError::Open);
         if (baud == 0) return Fail(SerialError::BuildState);
         cfmakeraw(&t);
         t.c_cflag &= ~(CSIZE | PARODD | CSTOPB | CRTSCTS);
@@ -52,8 +59,13 @@ class PosixSerialPort : public SerialPort {
         // and a hung-up line answers 0, so the two stay apart.
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        if (tcsetattr(fd_, TCSANOW, &t) != 0) return Fail(SerialError::SetState);
-        if (tty::SetBaud(fd_, baud) != 0)
+        // termios only knows the standard rates and refuses a line left at a
+        // custom one, so it gets 115200 here and termios2 sets any other.
+        cfsetspeed(&t, B115200);
+        t.c_cflag &= ~CIBAUD;  // a custom input speed left by termios2 is refused too
+        if (tcsetattr(fd_, TCSANOW, &t) != 0 && !PtyTookAllButParity(t))
+            return Fail(SerialError::SetState);
+        if (baud != 115200 && tty::SetBaud(fd_, baud) != 0)
             return Fail(errno == EINVAL ? SerialError::BuildState : SerialError::SetState);
         // A driver that cannot come within 3% of the rate would garble every frame.
         uint32_t actual = tty::GetBaud(fd_);
@@ -84,9 +96,10 @@ class PosixSerialPort : public SerialPort {
         if (fd_ < 0) return;
         // The exclusive flag outlives this descriptor while another one stays
         // open (a simulator on the pty), so it is cleared explicitly.
-        ioctl(fd_, TIOCNXCL);
+        if (owner_) ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         fd_ = -1;
+        owner_ = false;
     }
 
     bool IsOpen() const override { return fd_ >= 0; }
@@ -136,6 +149,19 @@ class PosixSerialPort : public SerialPort {
     }
 
   private:
+    // A pty has no parity: the kernel drops PARENB and the C library then
+    // reports the whole change as refused although everything else was applied.
+    bool PtyTookAllButParity(const termios& want) const {
+        struct stat st {};
+        if (errno != EINVAL || fstat(fd_, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+        const unsigned m = major(st.st_rdev);
+        if (m < kPtySlaveMajorFirst || m > kPtySlaveMajorLast) return false;
+        termios got{};
+        if (tcgetattr(fd_, &got) != 0) return false;
+        return (got.c_cflag & ~PARENB) == (want.c_cflag & ~PARENB) && got.c_iflag == want.c_iflag &&
+               got.c_oflag == want.c_oflag && got.c_lflag == want.c_lflag;
+    }
+
     SerialError Fail(SerialError e) {
         int saved = errno;
         Close();
@@ -144,6 +170,7 @@ class PosixSerialPort : public SerialPort {
     }
 
     int fd_ = -1;
+    bool owner_ = false;
 };
 
 }  // namespace

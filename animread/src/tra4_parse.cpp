@@ -1,6 +1,7 @@
 // TRA4 text to Motion. The grammar is flat (header, key list, bone entries of
 // fixed shape), so the parser is a loop over tokens without recursion; every
 // diagnostic carries the line of the token at fault.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -40,11 +41,11 @@ std::string Describe(const Token& t) {
         case Tok::Close:
             return "')'";
         case Tok::String:
-            return "a quoted name";
+            return "quoted text";
         case Tok::Atom:
             return Show(t.text);
         case Tok::End:
-            return "the end of the file";
+            return "end of file";
     }
     return {};
 }
@@ -135,23 +136,52 @@ class Lexer {
     int line_;
 };
 
+// Whether a number that does not fit a float is too small rather than too
+// large: the decimal exponent of its first non-zero digit is negative.
+bool BelowOne(std::string_view body) {
+    std::size_t i = body[0] == '-' ? 1 : 0;
+    long long lead = 0;  // exponent of the first non-zero digit, before 'e'
+    bool found = false;
+    for (; i < body.size() && body[i] >= '0' && body[i] <= '9'; ++i) {
+        if (found)
+            ++lead;
+        else if (body[i] != '0')
+            found = true;
+    }
+    if (i < body.size() && body[i] == '.') {
+        for (++i; i < body.size() && body[i] >= '0' && body[i] <= '9'; ++i) {
+            if (!found) {
+                --lead;
+                found = body[i] != '0';
+            }
+        }
+    }
+    long long exp = 0;
+    if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+        ++i;
+        const bool neg = i < body.size() && body[i] == '-';
+        if (i < body.size() && (body[i] == '-' || body[i] == '+')) ++i;
+        for (; i < body.size() && body[i] >= '0' && body[i] <= '9'; ++i)
+            exp = std::min(exp * 10 + (body[i] - '0'), 1000000000LL);
+        if (neg) exp = -exp;
+    }
+    return lead + exp < 0;
+}
+
 bool ParseFloat(std::string_view s, float& out) {
     if (s.empty()) return false;
     for (char c : s)
         if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'))
             return false;
     std::string_view body = s[0] == '+' ? s.substr(1) : s;
-    if (body.empty() || body[0] == '+') return false;
+    if (body.empty() || body[0] == '+' || (body[0] == '-' && s[0] == '+')) return false;
     const char* end = body.data() + body.size();
     auto res = std::from_chars(body.data(), end, out);
     if (res.ptr != end) return false;
     if (res.ec == std::errc::result_out_of_range) {
-        // Too small for a float reads as the nearest float (0 or subnormal);
-        // too large is refused.
-        double d = 0;
-        auto dres = std::from_chars(body.data(), end, d);
-        if (dres.ptr != end || !(std::fabs(d) < 1.0)) return false;
-        out = static_cast<float>(d);
+        // Too small for a float rounds to zero; too large is refused.
+        if (!BelowOne(body)) return false;
+        out = body[0] == '-' ? -0.0f : 0.0f;
         return true;
     }
     return res.ec == std::errc() && std::isfinite(out);
@@ -192,6 +222,12 @@ class Parser {
         return false;
     }
 
+    // The token after a '(' that did not open the expected entry.
+    std::string AfterOpen() const {
+        return tok_.kind == Tok::Atom ? Show("(" + std::string(tok_.text.substr(0, 40)))
+                                      : "'(' and " + Describe(tok_);
+    }
+
     bool IsWord(std::string_view word) const { return tok_.kind == Tok::Atom && tok_.text == word; }
 
     // Reads '(' and the entry's word; `what` names the entry in the message.
@@ -199,7 +235,7 @@ class Parser {
         if (!Advance()) return false;
         if (tok_.kind != Tok::Open) return Fail("expected " + what + ", found " + Describe(tok_));
         if (!Advance()) return false;
-        if (!IsWord(word)) return Fail("expected " + what + ", found " + Describe(tok_));
+        if (!IsWord(word)) return Fail("expected " + what + ", found " + AfterOpen());
         return true;
     }
 
@@ -247,7 +283,7 @@ class Parser {
                 return Fail("expected (bone ...) or the end of the file, found " + Describe(tok_));
             if (!Advance()) return false;
             if (!IsWord("bone"))
-                return Fail("expected (bone ...) or the end of the file, found " + Describe(tok_));
+                return Fail("expected (bone ...) or the end of the file, found " + AfterOpen());
             if (m.bones.size() == kMaxBones)
                 return Fail("more than " + std::to_string(kMaxBones) + " bones");
             if (!Bone(m)) return false;
@@ -276,7 +312,7 @@ class Parser {
                 return Fail("expected (key ...) or ')' in " + who + ", found " + Describe(tok_));
             if (!Advance()) return false;
             if (!IsWord("key"))
-                return Fail("expected (key ...) or ')' in " + who + ", found " + Describe(tok_));
+                return Fail("expected (key ...) or ')' in " + who + ", found " + AfterOpen());
             if (bone.keys.size() == m.times.size())
                 return Fail(who + " has more keys than the " + std::to_string(m.times.size()) +
                             " key times");

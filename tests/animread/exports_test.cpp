@@ -1,0 +1,180 @@
+// The ten exports of libanimread.so, through real files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "animread.h"
+#include "test_motions.h"
+
+namespace quenlo::tra4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AnimreadExports : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("animread_test_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        fntrarelease();
+        fs::remove_all(dir_);
+    }
+
+    std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = (dir_ / name).string();
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+        return path;
+    }
+
+    // Runs fntraanalysis and keeps what it wrote on standard error.
+    int Analyse(const char* path) {
+        ::testing::internal::CaptureStderr();
+        int rc = fntraanalysis(path);
+        err_ = ::testing::internal::GetCapturedStderr();
+        return rc;
+    }
+
+    static void ExpectNothingHeld() {
+        EXPECT_EQ(fntraGetAnimeNumber(), 0u);
+        EXPECT_EQ(fntraGetBoneNumber(), 0u);
+        EXPECT_EQ(fntraGetBoneName(0), nullptr);
+        EXPECT_FALSE(fntraGetAnimeRevers(0));
+        EXPECT_EQ(fntraGetAnimeKeyValue(0), 0);
+        float v[3] = {9, 9, 9};
+        fntraGetRotateValue(0, 0, v);
+        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
+        v[0] = v[1] = v[2] = 9;
+        fntraGetTransValue(0, 0, v);
+        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
+        EXPECT_EQ(fntraGetRollValue(0, 0), 0.0f);
+    }
+
+    fs::path dir_;
+    std::string err_;
+};
+
+TEST_F(AnimreadExports, AnswersTheMotionOfAGoodFile) {
+    const Motion m = test::SampleMotion();
+    const std::string path = Write("good.tra", test::Text(m));
+    ASSERT_EQ(Analyse(path.c_str()), 0);
+    EXPECT_EQ(err_, "");
+    EXPECT_EQ(fntraGetAnimeNumber(), 3u);
+    EXPECT_EQ(fntraGetBoneNumber(), 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(fntraGetAnimeKeyValue(k), m.times[k]);
+    EXPECT_STREQ(fntraGetBoneName(0), "base");
+    EXPECT_STREQ(fntraGetBoneName(1), "\x98\x72\x83\x5C");
+    EXPECT_STREQ(fntraGetBoneName(2), "");
+    EXPECT_FALSE(fntraGetAnimeRevers(0));
+    EXPECT_TRUE(fntraGetAnimeRevers(1));
+    for (int b = 0; b < 3; ++b) {
+        for (int k = 0; k < 3; ++k) {
+            const int t = fntraGetAnimeKeyValue(k);
+            float r[3], u[3];
+            fntraGetRotateValue(b, t, r);
+            fntraGetTransValue(b, t, u);
+            const Key& want = m.bones[b].keys[k];
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_TRUE(test::SameBits(r[i], want.rotate[i]));
+                EXPECT_TRUE(test::SameBits(u[i], want.translate[i]));
+            }
+            EXPECT_TRUE(test::SameBits(fntraGetRollValue(b, t), want.roll));
+        }
+    }
+    // Between keys 10 and 30, and held after the last.
+    EXPECT_FLOAT_EQ(fntraGetRollValue(0, 20), (15.0f - 45.25f) / 2);
+    EXPECT_EQ(fntraGetRollValue(0, 1000), -45.25f);
+}
+
+TEST_F(AnimreadExports, OutOfRangeQueriesAnswerNothing) {
+    ASSERT_EQ(Analyse(Write("good.tra", test::Text(test::SampleMotion())).c_str()), 0);
+    for (int bad : {-1, 3, INT_MAX, INT_MIN}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(fntraGetBoneName(bad), nullptr);
+        EXPECT_FALSE(fntraGetAnimeRevers(bad));
+        float v[3] = {9, 9, 9};
+        fntraGetRotateValue(bad, 10, v);
+        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
+        v[0] = v[1] = v[2] = 9;
+        fntraGetTransValue(bad, 10, v);
+        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
+        EXPECT_EQ(fntraGetRollValue(bad, 10), 0.0f);
+        EXPECT_EQ(fntraGetAnimeKeyValue(bad), 0);
+    }
+    // A null output array is ignored rather than written.
+    fntraGetRotateValue(0, 0, nullptr);
+    fntraGetTransValue(0, 0, nullptr);
+}
+
+TEST_F(AnimreadExports, FailureWritesOneLineAndReleasesThePreviousMotion) {
+    const std::string good = Write("good.tra", test::Text(test::SampleMotion()));
+    struct Case {
+        std::string path;
+        std::string line;
+    };
+    const std::string missing = (dir_ / "missing.tra").string();
+    const std::string bad = Write("bad.tra", ";TRA\n(traVersion 4)\n(keys 0 10)\n(keys)\n");
+    const std::string empty = Write("empty.tra", "");
+    const Case cases[] = {
+        {bad,
+         "animread: " + bad + ":4: expected (bone ...) or the end of the file, found '(keys'\n"},
+        {missing, "animread: " + missing + ": cannot open (No such file or directory)\n"},
+        {dir_.string(), "animread: " + dir_.string() + ": not a regular file\n"},
+        {empty, "animread: " + empty + ":1: not a TRA4 file: the first line must be ;TRA\n"},
+        {"", "animread: : cannot open (No such file or directory)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_EQ(Analyse(good.c_str()), 0);
+        ASSERT_EQ(fntraGetBoneNumber(), 3u);
+        EXPECT_EQ(Analyse(c.path.c_str()), 1);
+        ExpectNothingHeld();
+        // Exactly one line.
+        ASSERT_FALSE(err_.empty());
+        EXPECT_EQ(err_.find('\n'), err_.size() - 1);
+        EXPECT_EQ(err_, c.line);
+    }
+    EXPECT_EQ(Analyse(nullptr), 1);
+    EXPECT_EQ(err_, "animread: (null): no file name given\n");
+}
+
+TEST_F(AnimreadExports, ControlBytesInThePathKeepTheMessageOnOneLine) {
+    const std::string path = Write("two\nlines.tra", "junk");
+    EXPECT_EQ(Analyse(path.c_str()), 1);
+    EXPECT_EQ(err_.find('\n'), err_.size() - 1);
+    EXPECT_NE(err_.find("two?lines.tra:1: not a TRA4 file"), std::string::npos);
+}
+
+TEST_F(AnimreadExports, SuccessReplacesAndReleaseEmpties) {
+    Motion other;
+    other.times = {0, 5, 7, 9};
+    other.AddBone("leg", true);
+    ASSERT_EQ(Analyse(Write("a.tra", test::Text(test::SampleMotion())).c_str()), 0);
+    ASSERT_EQ(Analyse(Write("b.tra", test::Text(other)).c_str()), 0);
+    EXPECT_EQ(fntraGetAnimeNumber(), 4u);
+    EXPECT_EQ(fntraGetBoneNumber(), 1u);
+    EXPECT_STREQ(fntraGetBoneName(0), "leg");
+    EXPECT_EQ(fntraGetAnimeKeyValue(3), 9);
+    fntrarelease();
+    ExpectNothingHeld();
+    fntrarelease();  // twice is harmless
+    ExpectNothingHeld();
+}
+
+TEST_F(AnimreadExports, TooLargeFileIsRefusedWithoutReadingItAll) {
+    std::string text = test::Text(Motion{});
+    text.resize(kMaxFileBytes + 100000, ' ');
+    const std::string path = Write("large.tra", text);
+    EXPECT_EQ(Analyse(path.c_str()), 1);
+    EXPECT_EQ(err_, "animread: " + path + ": larger than 16777216 bytes\n");
+}
+
+}  // namespace
+}  // namespace quenlo::tra4

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "test_motions.h"
+#include "tra4_reader.h"
+
+namespace quenlo::tra4 {
+namespace {
+
+using test::SameBits;
+using test::SampleMotion;
+using test::Text;
+
+Motion MustParse(std::string_view text) {
+    Motion m;
+    ParseError err;
+    EXPECT_TRUE(Parse(text, m, err)) << err.line << ": " << err.message;
+    return m;
+}
+
+TEST(Tra4Parse, ReadsKeysBonesMirrorAndExactValues) {
+    const Motion want = SampleMotion();
+    const Motion got = MustParse(Text(want));
+    EXPECT_EQ(got.times, (std::vector<int>{0, 10, 30}));
+    ASSERT_EQ(got.bones.size(), 3u);
+    EXPECT_EQ(got.bones[0].name, "base");
+    EXPECT_FALSE(got.bones[0].mirror);
+    EXPECT_EQ(got.bones[1].name, "\x98\x72\x83\x5C");  // Shift_JIS bytes unchanged
+    EXPECT_TRUE(got.bones[1].mirror);
+    EXPECT_EQ(got.bones[2].name, "");
+    EXPECT_EQ(got.bones[0].keys[1].rotate[2], 0.8660254f);
+    EXPECT_EQ(got.bones[0].keys[2].roll, -45.25f);
+    EXPECT_TRUE(SameBits(got, want));
+}
+
+TEST(Tra4Parse, CrlfCommentsAndFreeLayoutReadTheSame) {
+    const Motion want = SampleMotion();
+    WriteOptions crlf;
+    crlf.crlf = true;
+    crlf.comment = "generated\n\x83\x5C comment; with ( and \"";
+    const std::string crlf_text = Text(want, crlf);
+    ASSERT_NE(crlf_text.find("\r\n"), std::string::npos);
+    EXPECT_TRUE(SameBits(MustParse(crlf_text), want));
+
+    // Entries may share lines or be split over them; comments go anywhere.
+    const Motion small = MustParse(
+        ";TRA \t\n"
+        "; a comment before the version\n"
+        "(traVersion\n 4) (keys 5 ; first\n 7)\n"
+        "(bone \"a;b(c)\"(mirror true)(key 5(rotate 1 2 3)(translate +4 -5 .25)\n"
+        "(roll 1e1))(key 7 (rotate 0 0 0) (translate 0 0 0) (roll 5.)))");
+    ASSERT_EQ(small.bones.size(), 1u);
+    EXPECT_EQ(small.times, (std::vector<int>{5, 7}));
+    EXPECT_EQ(small.bones[0].name, "a;b(c)");
+    EXPECT_TRUE(small.bones[0].mirror);
+    const Key& k = small.bones[0].keys[0];
+    EXPECT_EQ(k.translate, (std::array<float, 3>{4, -5, 0.25f}));
+    EXPECT_EQ(k.roll, 10.0f);
+    EXPECT_EQ(small.bones[0].keys[1].roll, 5.0f);
+}
+
+TEST(Tra4Parse, EmptyKeyListAndNoBonesAreValid) {
+    Motion empty;
+    const Motion got = MustParse(Text(empty));
+    EXPECT_TRUE(got.times.empty());
+    EXPECT_TRUE(got.bones.empty());
+
+    Motion bones_only;
+    bones_only.AddBone("x");
+    EXPECT_EQ(MustParse(Text(bones_only)).bones.size(), 1u);
+}
+
+TEST(Tra4Parse, TinyNumbersReadAsNearestFloat) {
+    const Motion m = MustParse(
+        ";TRA\n(traVersion 4)\n(keys 0)\n"
+        "(bone \"a\" (mirror false) (key 0 (rotate 1e-50 -1e-400 1e-45) (translate 100e-50 0 0) "
+        "(roll -0.00000001e-40)))\n");
+    EXPECT_EQ(m.bones[0].keys[0].rotate[0], 0.0f);
+    EXPECT_EQ(m.bones[0].keys[0].rotate[1], 0.0f);
+    EXPECT_TRUE(std::signbit(m.bones[0].keys[0].rotate[1]));
+    EXPECT_GT(m.bones[0].keys[0].rotate[2], 0.0f);  // the smallest subnormal
+    EXPECT_EQ(m.bones[0].keys[0].translate[0], 0.0f);
+    EXPECT_TRUE(std::signbit(m.bones[0].keys[0].roll));
+}
+
+TEST(Tra4Sample, InterpolatesBetweenKeysAndHoldsOutside) {
+    const Motion m = SampleMotion();
+    const Bone& base = m.bones[0];
+    // Exact at key times.
+    EXPECT_TRUE(SameBits(Sample(m, base, 10), base.keys[1]));
+    EXPECT_TRUE(SameBits(Sample(m, base, 30), base.keys[2]));
+    // Halfway between 10 and 30.
+    const Key mid = Sample(m, base, 20);
+    EXPECT_FLOAT_EQ(mid.rotate[1], 0.75f);
+    EXPECT_FLOAT_EQ(mid.rotate[2], 0.8660254f / 2);
+    EXPECT_FLOAT_EQ(mid.translate[0], 0.0f);
+    EXPECT_FLOAT_EQ(mid.translate[2], 0.0f);
+    EXPECT_FLOAT_EQ(mid.roll, (15.0f - 45.25f) / 2);
+    // A quarter of the way from 0 to 10.
+    EXPECT_FLOAT_EQ(Sample(m, base, 2).translate[1], 0.4f);
+    // Clamped before the first and after the last key.
+    EXPECT_TRUE(SameBits(Sample(m, base, -5), base.keys[0]));
+    EXPECT_TRUE(SameBits(Sample(m, base, INT32_MIN), base.keys[0]));
+    EXPECT_TRUE(SameBits(Sample(m, base, 31), base.keys[2]));
+    EXPECT_TRUE(SameBits(Sample(m, base, INT32_MAX), base.keys[2]));
+}
+
+TEST(Tra4Sample, OneKeyHoldsEverywhereAndNoKeysGiveZeros) {
+    Motion one;
+    one.times = {100};
+    one.AddBone("a").keys[0] = {{1, 2, 3}, {4, 5, 6}, 7};
+    for (int t : {0, 100, 1000})
+        EXPECT_TRUE(SameBits(Sample(one, one.bones[0], t), one.bones[0].keys[0]));
+
+    Motion none;
+    none.AddBone("a");
+    EXPECT_TRUE(SameBits(Sample(none, none.bones[0], 0), Key{}));
+}
+
+TEST(Tra4Sample, ExtremeValuesStayFinite) {
+    Motion m;
+    m.times = {0, 16777215};
+    Bone& b = m.AddBone("a");
+    b.keys[0].rotate = {-3.4028235e38f, 3.4028235e38f, 0};
+    b.keys[1].rotate = {3.4028235e38f, -3.4028235e38f, 0};
+    const Key k = Sample(m, b, 8388607);
+    EXPECT_TRUE(std::isfinite(k.rotate[0]));
+    EXPECT_TRUE(std::isfinite(k.rotate[1]));
+}
+
+// Each fault: the text, the line reported and a piece of the message.
+struct Fault {
+    const char* what;
+    std::string text;
+    int line;
+    const char* message;
+};
+
+const std::string kHead = ";TRA\n(traVersion 4)\n";
+const std::string kKey0 = "(key 0 (rotate 0 0 1) (translate 0 0 0) (roll 0))";
+
+std::vector<Fault> Faults() {
+    return {
+        {"empty file", "", 1, "not a TRA4 file"},
+        {"other marker", ";BAC\n(traVersion 4)\n", 1, "not a TRA4 file"},
+        {"marker with more", ";TRAX\n", 1, "not a TRA4 file"},
+        {"marker not first", "\n;TRA\n", 1, "not a TRA4 file"},
+        {"no version", ";TRA\n", 1, "expected (traVersion 4), found end of file"},
+        {"version 5", ";TRA\n\n(traVersion 5)\n", 3, "unsupported version '5'"},
+        {"version 4.0", ";TRA\n(traVersion 4.0)\n", 2, "unsupported version '4.0'"},
+        {"version trailing", ";TRA\n(traVersion 4 4)\n", 2, "unexpected '4' after the version"},
+        {"no key list", kHead + "(bone \"a\" (mirror false))\n", 3, "expected the key list"},
+        {"keys equal", kHead + "(keys 0\n10\n10)\n", 5, "key time 10 is not after 10"},
+        {"keys descending", kHead + "(keys 5 3)\n", 3, "key time 3 is not after 5"},
+        {"negative key", kHead + "(keys -1)\n", 3, "key time '-1' is not an integer"},
+        {"key too large", kHead + "(keys 16777216)\n", 3, "key time '16777216'"},
+        {"key not integer", kHead + "(keys 1.5)\n", 3, "key time '1.5'"},
+        {"string in keys", kHead + "(keys 1 \"2\")\n", 3, "unexpected quoted text in the key list"},
+        {"unclosed keys", kHead + "(keys 1 2\n", 3, "unexpected end of file in the key list"},
+        {"fewer keys", kHead + "(keys 0 10)\n(bone \"arm\" (mirror false)\n" + kKey0 + "\n)\n", 6,
+         "bone 'arm' has 1 keys, the key list 2"},
+        {"more keys",
+         kHead + "(keys 0)\n(bone \"arm\" (mirror false)\n" + kKey0 + "\n" + kKey0 + ")\n", 6,
+         "bone 'arm' has more keys than the 1 key times"},
+        {"key time mismatch",
+         kHead + "(keys 0 10)\n(bone \"a\" (mirror false)\n" + kKey0 +
+             "\n(key 11 (rotate 0 0 1) (translate 0 0 0) (roll 0))\n)\n",
+         6, "expected key time 10 in bone 'a', found '11'"},
+        {"number does not parse",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 0.5x 1)", 5,
+         "'0.5x' in rotate of key 0 in bone 'a' is not a finite number"},
+        {"nan", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate nan 0 1)", 5,
+         "'nan'"},
+        {"inf",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 0 1) (translate inf", 5,
+         "'inf'"},
+        {"hex", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0x1 0 1)", 5,
+         "'0x1'"},
+        {"double sign", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate +-1 0 1)", 5,
+         "'+-1'"},
+        {"float overflow", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 1e39 0 1)",
+         5, "'1e39'"},
+        {"overflow with small digits",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0.01e41 0 1)", 5,
+         "'0.01e41'"},
+        {"too few numbers", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 1)", 5,
+         "rotate of key 0 in bone 'a' has 2 numbers, needs 3"},
+        {"garbage in rotate",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 0 1 2)", 5,
+         "unexpected '2' after the 3 numbers of rotate"},
+        {"garbage in roll",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 0 1)\n"
+                 "(translate 0 0 0) (roll 0 7))",
+         6, "unexpected '7' after the 1 number of roll"},
+        {"garbage in key",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (rotate 0 0 1) "
+                 "(translate 0 0 0) (roll 0) x)",
+         5, "unexpected 'x' after key 0 in bone 'a'"},
+        {"fields out of order",
+         kHead + "(keys 0)\n(bone \"a\" (mirror false)\n(key 0 (translate 0 0 0)", 5,
+         "expected (rotate ...) of key 0 in bone 'a'"},
+        {"garbage in bone", kHead + "(keys 0)\n(bone \"a\" (mirror false) 3)\n", 4,
+         "expected (key ...) or ')' in bone 'a', found '3'"},
+        {"no mirror", kHead + "(keys)\n(bone \"a\")\n", 4,
+         "expected (mirror true) or (mirror false)"},
+        {"mirror word", kHead + "(keys)\n(bone \"a\" (mirror yes))\n", 4,
+         "mirror of bone 'a' must be true or false, found 'yes'"},
+        {"mirror garbage", kHead + "(keys)\n(bone \"a\" (mirror true false))\n", 4,
+         "unexpected 'false' after the mirror flag"},
+        {"name unquoted", kHead + "(keys)\n(bone a (mirror true))\n", 4,
+         "expected a quoted bone name"},
+        {"name not closed", kHead + "(keys)\n\n(bone \"arm (mirror true))\n", 5,
+         "bone name not closed on its line"},
+        {"name not closed at end", kHead + "(keys)\n(bone \"arm", 4, "bone name not closed"},
+        {"name with control byte", kHead + "(keys)\n(bone \"a\tb\" (mirror true))\n", 4,
+         "control byte 0x09 in a bone name"},
+        {"name too long",
+         kHead + "(keys)\n(bone \"" + std::string(1025, 'n') + "\" (mirror true))\n", 4,
+         "bone name longer than 1024 bytes"},
+        {"stray close", kHead + "(keys))\n", 3,
+         "expected (bone ...) or the end of the file, found ')'"},
+        {"other entry", kHead + "(keys)\n(bones)\n", 4, "found '(bones'"},
+        {"end inside bone", kHead + "(keys 0)\n(bone \"a\" (mirror false)\n" + kKey0 + "\n", 5,
+         "found end of file"},
+        {"lone carriage return", ";TRA\r\n(traVersion 4)\r(keys)", 2,
+         "carriage return without line feed"},
+        {"control byte", kHead + "(keys 0\x01)\n", 3, "unexpected control byte 0x01"},
+        {"nul byte", kHead + std::string("(keys\0)", 7), 3, "unexpected control byte 0x00"},
+    };
+}
+
+TEST(Tra4Parse, EveryFaultNamesItsLineAndLeavesTheOutputAlone) {
+    for (const Fault& f : Faults()) {
+        SCOPED_TRACE(f.what);
+        Motion out = SampleMotion();
+        ParseError err;
+        EXPECT_FALSE(Parse(f.text, out, err));
+        EXPECT_EQ(err.line, f.line);
+        EXPECT_NE(err.message.find(f.message), std::string::npos) << err.message;
+        EXPECT_EQ(err.message.find('\n'), std::string::npos);
+        EXPECT_TRUE(SameBits(out, SampleMotion()));
+    }
+}
+
+TEST(Tra4Parse, CrlfKeepsLineNumbers) {
+    ParseError err;
+    Motion out;
+    EXPECT_FALSE(Parse(";TRA\r\n(traVersion 4)\r\n(keys 2 1)\r\n", out, err));
+    EXPECT_EQ(err.line, 3);
+}
+
+TEST(Tra4Parse, AbsurdSizesAreRefused) {
+    ParseError err;
+    Motion out;
+    std::string keys = kHead + "(keys";
+    for (int t = 0; t <= 100000; ++t) keys += " " + std::to_string(t);
+    keys += ")\n";
+    EXPECT_FALSE(Parse(keys, out, err));
+    EXPECT_NE(err.message.find("more than 100000 key times"), std::string::npos);
+
+    std::string bones = kHead + "(keys)\n";
+    for (int b = 0; b <= 10000; ++b) bones += "(bone \"\" (mirror false))\n";
+    EXPECT_FALSE(Parse(bones, out, err));
+    EXPECT_EQ(err.line, 10004);
+    EXPECT_NE(err.message.find("more than 10000 bones"), std::string::npos);
+
+    std::string huge = kHead + "(keys)\n";
+    huge.resize(kMaxFileBytes + 1, ' ');
+    EXPECT_FALSE(Parse(huge, out, err));
+    EXPECT_EQ(err.line, 0);
+    EXPECT_NE(err.message.find("larger than"), std::string::npos);
+}
+
+TEST(Tra4Parse, ErrorLineFormat) {
+    EXPECT_EQ(FormatError("m.tra", {7, "bad"}), "animread: m.tra:7: bad\n");
+    EXPECT_EQ(FormatError("m.tra", {0, "cannot open"}), "animread: m.tra: cannot open\n");
+    EXPECT_EQ(FormatError("a\nb\r.tra", {1, "x\ny"}), "animread: a?b?.tra:1: x?y\n");
+}
+
+}  // namespace
+}  // namespace quenlo::tra4

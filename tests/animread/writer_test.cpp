@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "test_motions.h"
+#include "tra4_reader.h"
+
+namespace quenlo::tra4 {
+namespace {
+
+// Any finite float, from every part of the range.
+float RandomFloat(std::mt19937& rng) {
+    switch (rng() % 4) {
+        case 0:
+            return std::uniform_real_distribution<float>(-1, 1)(rng);
+        case 1:
+            return static_cast<float>(static_cast<int>(rng() % 721) - 360);
+        default: {
+            float f;
+            do {
+                const uint32_t bits = rng();
+                std::memcpy(&f, &bits, sizeof f);
+            } while (!std::isfinite(f));
+            return f;
+        }
+    }
+}
+
+Motion RandomMotion(std::mt19937& rng) {
+    Motion m;
+    int t = static_cast<int>(rng() % 3);
+    const int keys = static_cast<int>(rng() % 40);
+    for (int k = 0; k < keys; ++k, t += 1 + static_cast<int>(rng() % 50)) m.times.push_back(t);
+    const int bones = static_cast<int>(rng() % 25);
+    for (int b = 0; b < bones; ++b) {
+        std::string name;
+        const int len = static_cast<int>(rng() % 12);
+        for (int i = 0; i < len; ++i) {
+            // Printable ASCII and high bytes, never a quote or a control byte.
+            unsigned char c;
+            do c = static_cast<unsigned char>(0x20 + rng() % 0xE0);
+            while (c == '"' || c == 0x7F);
+            name += static_cast<char>(c);
+        }
+        Bone& bone = m.AddBone(name, rng() % 2);
+        for (Key& key : bone.keys) {
+            for (float& v : key.rotate) v = RandomFloat(rng);
+            for (float& v : key.translate) v = RandomFloat(rng);
+            key.roll = RandomFloat(rng);
+        }
+    }
+    return m;
+}
+
+TEST(Tra4Writer, RoundTripKeepsEveryBit) {
+    std::mt19937 rng(20261207);
+    for (int i = 0; i < 200; ++i) {
+        const Motion m = RandomMotion(rng);
+        WriteOptions options;
+        options.crlf = i % 2;
+        if (i % 3 == 0) options.comment = "motion " + std::to_string(i) + "\nsecond line";
+        std::string text, err;
+        ASSERT_TRUE(ToText(m, text, &err, options)) << err;
+        Motion back;
+        ParseError perr;
+        ASSERT_TRUE(Parse(text, back, perr)) << perr.line << ": " << perr.message << "\n" << text;
+        ASSERT_TRUE(test::SameBits(back, m)) << text;
+    }
+}
+
+TEST(Tra4Writer, ExtremeFloatsRoundTrip) {
+    Motion m;
+    m.times = {0, kMaxKeyTime};
+    Bone& b = m.AddBone("x");
+    b.keys[0] = {{FLT_MAX, -FLT_MAX, FLT_MIN},
+                 {-0.0f, std::numeric_limits<float>::denorm_min(), 1e-40f},
+                 -0.0f};
+    b.keys[1] = {{0.1f, 1.0f / 3, 16777217.0f}, {1e30f, -1e-30f, 123456.789f}, 359.99997f};
+    Motion back;
+    ParseError err;
+    ASSERT_TRUE(Parse(test::Text(m), back, err)) << err.message;
+    EXPECT_TRUE(test::SameBits(back, m));
+}
+
+TEST(Tra4Writer, RefusesWhatTheReaderWouldRefuse) {
+    auto base = [] {
+        Motion m;
+        m.times = {0, 10};
+        m.AddBone("a");
+        return m;
+    };
+    struct Case {
+        const char* what;
+        Motion m;
+        const char* why;
+    };
+    std::vector<Case> cases;
+    {
+        Motion m = base();
+        m.times = {0, 0};
+        cases.push_back({"equal times", m, "key time 0 is not after 0"});
+    }
+    {
+        Motion m = base();
+        m.times = {-1, 10};
+        cases.push_back({"negative time", m, "key time -1 outside"});
+    }
+    {
+        Motion m = base();
+        m.times = {0, kMaxKeyTime + 1};
+        cases.push_back({"time too large", m, "outside 0 to 16777215"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].keys.pop_back();
+        cases.push_back({"missing key", m, "has 1 keys, the motion has 2"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].name = "a\"b";
+        cases.push_back({"quote", m, "holds a quote or a control byte"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].name = "a\nb";
+        cases.push_back({"line end", m, "holds a quote or a control byte"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].name.assign(kMaxNameBytes + 1, 'n');
+        cases.push_back({"long name", m, "bone name longer than 1024"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].keys[1].translate[2] = std::numeric_limits<float>::quiet_NaN();
+        cases.push_back({"nan", m, "translate value is not finite"});
+    }
+    {
+        Motion m = base();
+        m.bones[0].keys[0].roll = std::numeric_limits<float>::infinity();
+        cases.push_back({"inf", m, "roll value is not finite"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text = "untouched", err;
+        EXPECT_FALSE(ToText(c.m, text, &err));
+        EXPECT_NE(err.find(c.why), std::string::npos) << err;
+        EXPECT_EQ(text, "untouched");
+        EXPECT_FALSE(WriteFile(c.m, "/nonexistent/never.tra", &err));
+    }
+}
+
+TEST(Tra4Writer, WritesTheDocumentedLayout) {
+    Motion m;
+    m.times = {0, 10};
+    Bone& b = m.AddBone("arm", true);
+    b.keys[1] = {{0, 0.5f, 1}, {0, 0, 2}, 15};
+    WriteOptions options;
+    options.comment = "wave";
+    EXPECT_EQ(test::Text(m, options),
+              ";TRA\n"
+              "(traVersion 4)\n"
+              "; wave\n"
+              "(keys 0 10)\n"
+              "(bone \"arm\" (mirror true)\n"
+              "  (key 0 (rotate 0 0 0) (translate 0 0 0) (roll 0))\n"
+              "  (key 10 (rotate 0 0.5 1) (translate 0 0 2) (roll 15))\n"
+              ")\n");
+}
+
+TEST(Tra4Writer, WriteFileFailsOnAnUnwritablePath) {
+    std::string err;
+    EXPECT_FALSE(WriteFile(Motion{}, "/nonexistent/dir/m.tra", &err));
+    EXPECT_NE(err.find("cannot write"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quenlo::tra4

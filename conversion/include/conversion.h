@@ -25,6 +25,19 @@ inline constexpr int kFrameServoLimit = 40;
 // +135, held at the ends beyond.
 int32_t PositionOf(int32_t angle);
 
+// A driven bone's own axes in model space, in single precision: e1 toward the
+// handle point, e3 toward the rotation point (the rest direction, angle 0),
+// e2 = e1 x e3. Motion values (x, y, z) mean x*e2 + y*e1 + z*e3.
+struct BoneAxes {
+    std::array<float, 3> e1{}, e2{}, e3{};
+};
+BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const float handle[3]);
+std::array<float, 3> ToModelAxes(const BoneAxes& axes, const float value[3]);
+// Angle in degrees between v and e3, -180 to 180: negative when v lies clockwise
+// of e3 seen from +z (the z component of e3 x v is below 0). So only a swing in
+// the xy-plane has a sign.
+float JointAngle(const BoneAxes& axes, const std::array<float, 3>& v);
+
 struct MofValue {
     int32_t bone = 0;        // model bone index
     int32_t motor_code = 0;  // kept from the first store for this bone and key

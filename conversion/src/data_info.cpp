@@ -10,37 +10,23 @@
 
 namespace {
 
-struct V3 {
-    float x, y, z;
-};
+using V3 = std::array<float, 3>;
 
-V3 Sub(V3 a, V3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
+V3 Sub(const float a[3], const float b[3]) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
 }
-V3 Cross(V3 a, V3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+V3 Cross(const V3& a, const V3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-float Dot(V3 a, V3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
+float Dot(const V3& a, const V3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
 // Length 0 stays 0; length exactly 1 is left untouched so unit axes keep their bits.
-V3 Unit(V3 v) {
-    const float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+V3 Unit(const V3& v) {
+    const float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     if (len == 0.0f || len == 1.0f) return v;
-    return {v.x / len, v.y / len, v.z / len};
-}
-
-// Components along e2, e1, e3: the bone's own axes into model space.
-V3 ToModel(const float r[3], V3 e1, V3 e2, V3 e3) {
-    return {r[0] * e2.x + r[1] * e1.x + r[2] * e3.x, r[0] * e2.y + r[1] * e1.y + r[2] * e3.y,
-            r[0] * e2.z + r[1] * e1.z + r[2] * e3.z};
-}
-
-V3 BonePoint(void (*query)(int, float*), int bone) {
-    float p[3] = {};
-    query(bone, p);
-    return {p[0], p[1], p[2]};
+    return {v[0] / len, v[1] / len, v[2] / len};
 }
 
 // The conversion whose data figread and animread hold now. An older conversion
@@ -73,6 +59,33 @@ CDataInfo::~CDataInfo() {
 void CDataInfo::set_motion_loaded(bool loaded) {
     motion_loaded_ = loaded;
     if (loaded) g_motion_holder = this;
+}
+
+BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const float handle[3]) {
+    BoneAxes a;
+    a.e1 = Unit(Sub(handle, position));
+    a.e3 = Unit(Sub(rotation, position));
+    a.e2 = Unit(Cross(a.e1, a.e3));
+    return a;
+}
+
+std::array<float, 3> ToModelAxes(const BoneAxes& a, const float r[3]) {
+    return {r[0] * a.e2[0] + r[1] * a.e1[0] + r[2] * a.e3[0],
+            r[0] * a.e2[1] + r[1] * a.e1[1] + r[2] * a.e3[1],
+            r[0] * a.e2[2] + r[1] * a.e1[2] + r[2] * a.e3[2]};
+}
+
+float JointAngle(const BoneAxes& a, const std::array<float, 3>& v) {
+    const float c0 = Dot(v, a.e3);
+    const float s = 1.0f - c0 * c0;
+    float angle;
+    if (s < 1.0e-9f) {
+        angle = c0 > 0 ? 0.0f : 180.0f;
+    } else {
+        angle = std::atan2(std::sqrt(s), c0) * 180.0f / 3.1415927410125732f;
+    }
+    if (a.e3[0] * v[1] - a.e3[1] * v[0] < 0) angle = -angle;
+    return angle;
 }
 
 bool CDataInfo::BuildMotorList() {
@@ -123,10 +136,11 @@ bool CDataInfo::ConvertMotion() {
         if (idx < 0) continue;
         quenlo::LogOut("bone %d %s\r\n", c, name);
 
-        const V3 p = BonePoint(fnbacGetBonePosition, c);
-        const V3 e1 = Unit(Sub(BonePoint(fnbacGetBoneHandle, c), p));
-        const V3 e3 = Unit(Sub(BonePoint(fnbacGetBoneRotation, c), p));
-        const V3 e2 = Unit(Cross(e1, e3));
+        float p[3] = {}, rot[3] = {}, handle[3] = {};
+        fnbacGetBonePosition(c, p);
+        fnbacGetBoneRotation(c, rot);
+        fnbacGetBoneHandle(c, handle);
+        const BoneAxes axes = MakeBoneAxes(p, rot, handle);
         const bool rev = fntraGetAnimeRevers(mbone);
         const int grp = fnbacGetMotorGroup(c);
 
@@ -135,25 +149,16 @@ bool CDataInfo::ConvertMotion() {
             float r[3] = {}, u[3] = {};
             fntraGetRotateValue(mbone, t, r);
             fntraGetTransValue(mbone, t, u);
-            const V3 v = ToModel(r, e1, e2, e3);
-            const V3 w = ToModel(u, e1, e2, e3);
-
-            const float c0 = Dot(v, e3);
-            const float s = 1.0f - c0 * c0;
-            float angle;
-            if (s < 1.0e-9f) {
-                angle = c0 > 0 ? 0.0f : 180.0f;
-            } else {
-                angle = std::atan2(std::sqrt(s), c0) * 180.0f / 3.1415927410125732f;
-            }
-            if (e3.x * v.y - e3.y * v.x < 0) angle = -angle;
+            const V3 v = ToModelAxes(axes, r);
+            const V3 w = ToModelAxes(axes, u);
+            float angle = JointAngle(axes, v);
 
             if (k == 0) quenlo::LogOut(" rev=%d offset %g \r\n", rev ? 1 : 0, angle);
             quenlo::LogOut(" %g", angle);
             if (rev) angle = -angle;
 
-            const float vr[3] = {v.x, v.y, v.z}, wt[3] = {w.x, w.y, w.z};
-            mof_data_->StoreValue(motion_counter_, t, c, grp * 100 + idx, angle, 0.0f, wt, vr);
+            mof_data_->StoreValue(motion_counter_, t, c, grp * 100 + idx, angle, 0.0f, w.data(),
+                                  v.data());
         }
         quenlo::LogOut("\r\n");
     }

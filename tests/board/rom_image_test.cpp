@@ -1,0 +1,191 @@
+// The ROM transfer as the main window runs it: order, console lines, layout check.
+#include <gtest/gtest.h>
+
+#include "scripted_port.h"
+
+using board_test::DecodeRom;
+using board_test::RecordingUi;
+using board_test::Rig;
+using board_test::RomSpan;
+using board_test::RomWrites;
+using board_test::Sum;
+using quenlo::LogCapture;
+using quenlo::RomContent;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+// A multi-servo command for servo numbers 0 to n-1.
+Bytes Frame(int n, uint8_t speed, uint16_t position) {
+    Bytes f{static_cast<uint8_t>(2 * n + 9), 0x10, 0, 0, 0, 0, 0, speed};
+    for (int s = 0; s < n; ++s) f[2 + s / 8] |= static_cast<uint8_t>(1 << (s % 8));
+    for (int s = 0; s < n; ++s) f.push_back(position & 0xFF), f.push_back(position >> 8);
+    f.push_back(Sum(f));
+    return f;
+}
+
+// A frame of exactly `length` bytes; the layout check looks only at lengths.
+Bytes Filler(int length) {
+    Bytes f(static_cast<size_t>(length), 0);
+    f[0] = static_cast<uint8_t>(length);
+    return f;
+}
+
+RomContent Robot() {
+    RomContent c;
+    c.motors = {0, 100, 1, 101, 118};  // the last has no place on the board
+    c.entries = {
+        {Frame(4, 20, 7000), Frame(4, 30, 8000)},
+        {Frame(4, 10, 7500)},
+        {Frame(4, 5, 6000), Frame(4, 5, 6100), Frame(4, 5, 6200)},
+    };
+    c.interval_ms = 500;
+    return c;
+}
+
+TEST(WriteRomImage, WritesEveryPartInOrderAndRebootsTheBoard) {
+    Rig rig;
+    RecordingUi ui;
+    LogCapture log;
+    const RomContent content = Robot();
+    ASSERT_TRUE(quenlo::WriteRomImage(ui, *rig.link, content));
+    EXPECT_EQ(ui.lines, (Lines{"初期設定実行部転送OK\r\n", "モーション再生部転送OK\r\n",
+                               "モーター設定実行部転送OK\r\n", "モーション 1 コマンド 2 転送OK\r\n",
+                               "モーション 2 コマンド 1 転送OK\r\n",
+                               "モーション 3 コマンド 3 転送OK\r\n", "転送が終わりました\r\n",
+                               "勝手に実行します\r\n", "このツールを終了してください\r\n"}));
+    EXPECT_EQ(log.err(),
+              "Motor 118 (servo number 37) has no place in the servo table: left out.\n");
+
+    const RomWrites rom = DecodeRom(rig.port->writes);
+    for (size_t i = 0; i < content.entries.size(); ++i) {
+        Bytes slot;
+        for (const Bytes& f : content.entries[i]) slot.insert(slot.end(), f.begin(), f.end());
+        slot.insert(slot.end(), {0x03, 0x0D, 0x10});
+        EXPECT_EQ(RomSpan(rom, 0x0B80 + 0x1000 * static_cast<uint32_t>(i), slot.size() + 1),
+                  [&] {
+                      Bytes s = slot;
+                      s.push_back(0xFF);
+                      return s;
+                  }())
+            << "slot " << i;
+    }
+    // Four records written, and the boot program copies four (80 bytes).
+    EXPECT_NE(RomSpan(rom, 0x0880 + 60, 20), Bytes(20, 0xFF));
+    EXPECT_EQ(RomSpan(rom, 0x0880 + 80, 1), Bytes{0xFF});
+    const Bytes records_copy{0x0B, 0x00, 0x03, 0x90, 0x00, 0x00, 0x80, 0x08, 0x00, 80};
+    const Bytes boot = RomSpan(rom, 0, static_cast<size_t>(CUsbIO::BootProgramLength(4, 17)));
+    EXPECT_NE(std::search(boot.begin(), boot.end(), records_copy.begin(), records_copy.end()),
+              boot.end());
+    // The home pose is the first frame of the first motion, stored as it is.
+    const Bytes& home = content.entries[0][0];
+    EXPECT_NE(std::search(boot.begin(), boot.end(), home.begin(), home.end()), boot.end());
+    // Boot program and loop end where the formulas say: nothing stored after them below 0x0800.
+    const uint32_t end =
+        static_cast<uint32_t>(CUsbIO::BootProgramLength(4, 17) + CUsbIO::MotionLoopLength(3));
+    EXPECT_NE(RomSpan(rom, end - 1, 1), Bytes{0xFF});
+    EXPECT_EQ(RomSpan(rom, end, 0x0800 - end), Bytes(0x0800 - end, 0xFF));
+    EXPECT_EQ(rig.port->writes.back(),
+              (Bytes{0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x11}));
+}
+
+TEST(WriteRomImage, EmptyFirstMotionMeansNoHomeCommandAndAnEmptySlot) {
+    Rig rig;
+    RecordingUi ui;
+    RomContent content = Robot();
+    content.entries[0].clear();
+    ASSERT_TRUE(quenlo::WriteRomImage(ui, *rig.link, content));
+    EXPECT_EQ(ui.lines.at(3), "モーション 1 コマンド 0 転送OK\r\n");
+    const RomWrites rom = DecodeRom(rig.port->writes);
+    EXPECT_EQ(RomSpan(rom, 0x0B80, 4), (Bytes{0x03, 0x0D, 0x10, 0xFF}));
+    EXPECT_EQ(RomSpan(rom, static_cast<uint32_t>(CUsbIO::BootProgramLength(4, 0)) - 9, 9)[0], 0x09);
+}
+
+TEST(WriteRomImage, RefusedWriteInterruptsTheTransferAtOnce) {
+    for (int refused : {1, 20, 45, 0}) {
+        Rig rig;
+        RecordingUi ui;
+        LogCapture log;
+        const RomContent content = Robot();
+        // Count the writes of a good transfer to refuse the last one (the reboot).
+        if (refused == 0) {
+            Rig probe;
+            RecordingUi quiet;
+            ASSERT_TRUE(quenlo::WriteRomImage(quiet, *probe.link, content));
+            refused = static_cast<int>(probe.port->writes.size());
+        }
+        rig.port->nack_at = refused;
+        EXPECT_FALSE(quenlo::WriteRomImage(ui, *rig.link, content));
+        EXPECT_EQ(rig.port->writes.size(), static_cast<size_t>(refused));
+        EXPECT_EQ(ui.lines.back(), "転送が中断しました\r\n");
+        EXPECT_EQ(std::count(ui.lines.begin(), ui.lines.end(), "勝手に実行します\r\n"), 0);
+        EXPECT_NE(log.err().find("NACK"), std::string::npos);
+    }
+}
+
+TEST(WriteRomImage, LayoutCheckAllowsExactlyWhatFits) {
+    {
+        // No servos and no home: 367 bytes of boot program, 50 per motion and a JUMP.
+        Rig rig;
+        RecordingUi ui;
+        RomContent content;
+        content.entries.resize(33);
+        ASSERT_TRUE(quenlo::WriteRomImage(ui, *rig.link, content));
+    }
+    {
+        Rig rig;
+        RecordingUi ui;
+        RomContent content;
+        content.entries.resize(34);
+        EXPECT_FALSE(quenlo::WriteRomImage(ui, *rig.link, content));
+        EXPECT_EQ(
+            ui.lines,
+            Lines{"初期設定実行部とモーション再生部が 26 バイト超過するため転送できません\r\n"});
+        EXPECT_TRUE(rig.port->writes.empty());
+    }
+    for (int extra : {0, 1}) {
+        Rig rig;
+        RecordingUi ui;
+        RomContent content = Robot();
+        std::vector<Bytes> big(20, Filler(200));
+        big.push_back(Filler(93 + extra));  // 4093 bytes and the RETURN fill the slot
+        content.entries[1] = big;
+        content.entries[2] = big;
+        const bool ok = quenlo::WriteRomImage(ui, *rig.link, content);
+        EXPECT_EQ(ok, extra == 0);
+        if (extra) {
+            EXPECT_EQ(ui.lines, (Lines{"モーション 2 が 1 バイト超過するため転送できません\r\n",
+                                       "モーション 3 が 1 バイト超過するため転送できません\r\n"}));
+            EXPECT_TRUE(rig.port->writes.empty());
+        } else {
+            EXPECT_EQ(ui.lines.at(4), "モーション 2 コマンド 21 転送OK\r\n");
+        }
+    }
+}
+
+TEST(WriteRomImage, MalformedFrameIsRefusedBeforeAnyWrite) {
+    const Bytes bad[] = {Bytes{}, Bytes{0x02, 0x00}, Bytes{0x20, 0x10, 0x00}, Filler(249)};
+    for (const Bytes& frame : bad) {
+        Rig rig;
+        RecordingUi ui;
+        RomContent content = Robot();
+        content.entries[2].insert(content.entries[2].begin() + 1, frame);
+        EXPECT_FALSE(quenlo::WriteRomImage(ui, *rig.link, content));
+        EXPECT_EQ(ui.lines, Lines{"モーション 3 コマンド 2 が壊れているため転送できません\r\n"});
+        EXPECT_TRUE(rig.port->writes.empty());
+    }
+}
+
+TEST(WriteRomImage, DuplicatedServosThatOverrunTheRecordAreaAreRefused) {
+    Rig rig;
+    RecordingUi ui;
+    RomContent content = Robot();
+    content.motors.assign(40, 0);  // 40 records of 20 bytes do not fit 0x0880..0x0B80
+    EXPECT_FALSE(quenlo::WriteRomImage(ui, *rig.link, content));
+    EXPECT_EQ(ui.lines.at(0), "モーター設定が 32 バイト超過するため転送できません\r\n");
+    EXPECT_TRUE(rig.port->writes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// A serial port for CUsbIO tests: records every write and serves reply bytes,
+// either scripted one by one or as an acknowledge after each written frame.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quenlo/core.h"
+#include "quenlo/platform.h"
+#include "usbio.h"
+
+namespace board_test {
+
+inline constexpr int kTimeout = -1;  // a scripted read that times out
+
+class ScriptedPort : public quenlo::SerialPort {
+  public:
+    quenlo::SerialError Open(const std::string& path, uint32_t baud) override {
+        opens.push_back({path, baud});
+        if (open_error != quenlo::SerialError::None) return open_error;
+        open = true;
+        baud_ = baud;
+        return quenlo::SerialError::None;
+    }
+    void Close() override { open = false, ++closes; }
+    bool IsOpen() const override { return open; }
+    long Write(const uint8_t* data, size_t n, int) override {
+        writes.emplace_back(data, data + n);
+        if (short_write) return static_cast<long>(n) - 1;
+        const bool heard = answer_baud == 0 || answer_baud == baud_;
+        if (heard && nack_at == static_cast<int>(writes.size())) {
+            for (int b : {0x04, int{data[1]}, 0x15, 0x19 + data[1]}) reads.push_back(b & 0xFF);
+        } else if (heard && !reply_script.empty()) {
+            for (int b : reply_script.front()) reads.push_back(b);
+            reply_script.pop_front();
+        } else if (heard && auto_ack) {
+            for (int b : {0x04, 0xFE, 0x06, 0x08}) reads.push_back(b);
+        }
+        return static_cast<long>(n);
+    }
+    int ReadByte(uint8_t& out, int timeout_ms) override {
+        last_timeout = timeout_ms;
+        if (reads.empty()) return 0;
+        int b = reads.front();
+        reads.pop_front();
+        if (b < 0) return 0;
+        out = static_cast<uint8_t>(b);
+        return 1;
+    }
+
+    struct OpenCall {
+        std::string path;
+        uint32_t baud;
+    };
+    std::vector<OpenCall> opens;
+    int closes = 0;
+    bool open = false;
+    quenlo::SerialError open_error = quenlo::SerialError::None;
+    uint32_t answer_baud = 0;  // the board hears only this speed; 0 = any
+    bool auto_ack = true;
+    bool short_write = false;
+    int nack_at = 0;                            // the write (counted from 1) that gets NACK
+    std::deque<std::vector<int>> reply_script;  // replies for the next writes, in order
+    std::deque<int> reads;                      // bytes waiting to be read
+    std::vector<std::vector<uint8_t>> writes;
+    int last_timeout = 0;
+
+  private:
+    uint32_t baud_ = 0;
+};
+
+// A port owned by the link under test, with a handle for the test.
+struct Rig {
+    Rig() {
+        auto p = std::make_unique<ScriptedPort>();
+        port = p.get();
+        p->open = true;
+        link = std::make_unique<CUsbIO>(std::move(p), clock);
+    }
+    quenlo::ManualClock clock;
+    ScriptedPort* port;
+    std::unique_ptr<CUsbIO> link;
+};
+
+// The ROM the written frames describe: address -> byte, and the number of
+// frames with sub-type 0x32.
+struct RomWrites {
+    std::map<uint32_t, uint8_t> bytes;
+    int frames = 0;
+};
+
+inline RomWrites DecodeRom(const std::vector<std::vector<uint8_t>>& writes) {
+    RomWrites rom;
+    for (const auto& w : writes) {
+        if (w.size() < 7 || w[1] != 0x00 || w[2] != 0x32) continue;
+        ++rom.frames;
+        const uint32_t address = w[3] | w[4] << 8 | w[5] << 16;
+        for (size_t i = 6; i + 1 < w.size(); ++i)
+            rom.bytes[address + static_cast<uint32_t>(i - 6)] = w[i];
+    }
+    return rom;
+}
+
+inline std::vector<uint8_t> RomSpan(const RomWrites& rom, uint32_t address, size_t n) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < n; ++i) {
+        auto it = rom.bytes.find(address + static_cast<uint32_t>(i));
+        out.push_back(it == rom.bytes.end() ? 0xFF : it->second);
+    }
+    return out;
+}
+
+inline uint8_t Sum(const std::vector<uint8_t>& bytes) {
+    uint8_t s = 0;
+    for (uint8_t b : bytes) s = static_cast<uint8_t>(s + b);
+    return s;
+}
+
+// A console that keeps every line.
+class RecordingUi : public quenlo::OperatorUi {
+  public:
+    void ConsoleWrite(std::string_view text) override { lines.emplace_back(text); }
+    bool Confirm(std::string_view, std::string_view) override { return true; }
+    void SetBusy(bool) override {}
+    std::vector<std::string> lines;
+};
+
+}  // namespace board_test

@@ -1,0 +1,162 @@
+// ConvertMotion and BuildMotorList on models and motions read by the real
+// figread and animread.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "animread.h"
+#include "conversion.h"
+#include "figread.h"
+#include "quenlo/platform.h"
+#include "test_files.h"
+
+namespace {
+
+using conversion_test::MakeMotion;
+using conversion_test::TempFolder;
+using conversion_test::TestBone;
+using conversion_test::WriteBac;
+using conversion_test::WriteTra;
+
+// Analyses the files and converts the motion as motion number 0.
+std::unique_ptr<CDataInfo> Convert(const std::string& bac, const std::string& tra,
+                                   bool* converted = nullptr) {
+    auto d = std::make_unique<CDataInfo>();
+    EXPECT_EQ(fnbacanalysis(bac.c_str()), 0);
+    d->BuildMotorList();
+    EXPECT_EQ(fntraanalysis(tra.c_str()), 0);
+    const bool ok = d->ConvertMotion();
+    if (converted) *converted = ok;
+    d->StoreRawMotion();
+    d->set_motion_counter(1);
+    d->set_motion_loaded(true);
+    d->mof_data()->BuildFrames();
+    return d;
+}
+
+std::vector<int> Angles(const CDataInfo& d, int bone) {
+    std::vector<int> out;
+    for (const MofKey& k : d.mof_data()->motions().at(0).keys)
+        for (const MofValue& v : k.values)
+            if (v.bone == bone) out.push_back(v.angle);
+    return out;
+}
+
+const float kS30 = 0.5f, kC30 = 0.8660254f;
+
+TEST(ConvertMotion, RotateValuesGiveSignedAnglesAndMirroring) {
+    const std::string dir = TempFolder();
+    // Two bones with the same axes: rest (0,-1,0), swing towards +x.
+    const std::string bac = WriteBac(dir + "m.bac", {{"body"}, {"a(ID-00)"}, {"b(OD-03)"}});
+    const std::string tra = WriteTra(
+        dir + "m.tra", MakeMotion({0, 10, 20, 30}, {"body", "a", "b"},
+                                  {{0, 0, 1}, {0, 0, -1}, {0, kS30, kC30}, {0, -kS30, kC30}},
+                                  {false, false, true}));
+    quenlo::LogCapture log;
+    auto d = Convert(bac, tra);
+    EXPECT_EQ(Angles(*d, 1), (std::vector<int>{0, 180, 30, -30}));
+    EXPECT_EQ(Angles(*d, 2), (std::vector<int>{0, -180, -30, 30}));
+    // bone b is OD-03: servo 7, after a's servo 0.
+    ASSERT_EQ(d->GetFrameCount(0), 4);
+    const uint8_t* f = d->GetFrameCommand(0, 1);
+    EXPECT_EQ(f[2], 0x81);
+    EXPECT_EQ(f[8] | f[9] << 8, 11500);   // +180 held at the end
+    EXPECT_EQ(f[10] | f[11] << 8, 3500);  // mirrored: -180
+    EXPECT_EQ(d->GetFrameCommand(0, 0)[8] | d->GetFrameCommand(0, 0)[9] << 8, 7500);
+    // Progress: model bone index and name, the first angle, every angle before mirroring.
+    EXPECT_EQ(log.out().substr(0, log.out().find(" 30")), "bone 1 a\r\n rev=0 offset 0 \r\n 0 180");
+    EXPECT_NE(log.out().find("bone 2 b\r\n rev=1 offset 0 \r\n 0 180"), std::string::npos);
+    // The values keep the motion's direction in model axes.
+    const MofValue& v = d->mof_data()->motions()[0].keys[2].values[0];
+    EXPECT_NEAR(v.rotation[0], kS30, 1e-6);
+    EXPECT_NEAR(v.rotation[1], -kC30, 1e-6);
+    EXPECT_EQ(v.roll, 0.0f);
+    // The raw store keeps every bone, driven or not.
+    ASSERT_EQ(d->raw_motions().size(), 1u);
+    EXPECT_EQ(d->raw_motions()[0].key_count, 4u);
+    ASSERT_EQ(d->raw_motions()[0].bones.size(), 3u);
+    EXPECT_EQ(d->raw_motions()[0].bones[2].keys[3].rotate, (std::array<float, 3>{0, -kS30, kC30}));
+    EXPECT_EQ(d->raw_motions()[0].bones[2].keys[3].time, 30);
+}
+
+TEST(ConvertMotion, SwingOutsideTheXyPlaneHasNoSign) {
+    const std::string dir = TempFolder();
+    // A roll joint: rest (0,-1,0), handle +z.
+    TestBone roll{"r(ID-01)", {0, 0, 0}, {0, -1, 0}, {0, 0, 1}};
+    const std::string bac = WriteBac(dir + "m.bac", {roll});
+    const std::string tra =
+        WriteTra(dir + "m.tra", MakeMotion({0, 10}, {"r"}, {{0, kS30, kC30}, {0, -kS30, kC30}}));
+    auto d = Convert(bac, tra);
+    EXPECT_EQ(Angles(*d, 0), (std::vector<int>{30, 30}));
+}
+
+TEST(ConvertMotion, SkipsBonesTheModelLacksOrDoesNotDriveAndMatchesNamesIgnoringCase) {
+    const std::string dir = TempFolder();
+    const std::string bac = WriteBac(dir + "m.bac", {{"body"}, {"Arm(ID-02)"}});
+    const std::string tra = WriteTra(
+        dir + "m.tra", MakeMotion({0, 4}, {"ghost", "body", "ARM", "arm(ID-02)"}, {{0, 0, -1}}));
+    quenlo::LogCapture log;
+    auto d = Convert(bac, tra);
+    ASSERT_EQ(d->mof_data()->motions().size(), 1u);
+    for (const MofKey& k : d->mof_data()->motions()[0].keys) {
+        ASSERT_EQ(k.values.size(), 1u);
+        EXPECT_EQ(k.values[0].bone, 1);
+        EXPECT_EQ(k.values[0].motor_code, 2);
+    }
+    EXPECT_EQ(log.out().find("bone 1 ARM\r\n"), 0u);
+    EXPECT_EQ(log.out().find("ghost"), std::string::npos);
+}
+
+TEST(ConvertMotion, NoKeysFailsAndNoBonesStoresNothing) {
+    const std::string dir = TempFolder();
+    const std::string bac = WriteBac(dir + "m.bac", {{"a(ID-00)"}});
+    bool ok = true;
+    auto d = Convert(bac, WriteTra(dir + "empty.tra", MakeMotion({}, {"a"})), &ok);
+    EXPECT_FALSE(ok);
+    ASSERT_EQ(d->raw_motions().size(), 1u);
+    EXPECT_EQ(d->raw_motions()[0].key_count, 0u);
+    EXPECT_TRUE(d->raw_motions()[0].bones.empty());
+    d.reset();
+
+    auto e = Convert(bac, WriteTra(dir + "nobones.tra", MakeMotion({0, 5}, {})), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(e->mof_data()->motions().empty());
+    EXPECT_EQ(e->FindMotion(0), -1);
+}
+
+TEST(BuildMotorList, ServoBeyondTheCommandIsReportedAndLeftOut) {
+    const std::string dir = TempFolder();
+    const std::string bac = WriteBac(
+        dir + "m.bac", {{"near(ID-01)"}, {"far(OD-25)"}, {"twin(ID-01)"}, {"last(OD-19)"}});
+    const std::string tra =
+        WriteTra(dir + "m.tra", MakeMotion({0}, {"near", "far", "twin", "last"}, {{0, 0, -1}}));
+    quenlo::LogCapture log;
+    auto d = Convert(bac, tra);
+    EXPECT_EQ(log.err(),
+              " BuildMotorList : servo 51 of bone far has no place in a command\r\n"
+              " BuildMotorList : servo 2 of bone twin is driven by an earlier bone\r\n");
+    // The motor list still names every driven bone; the servo list every servo.
+    EXPECT_EQ(d->motor_list(), (std::vector<int32_t>{1, 125, 1, 119}));
+    EXPECT_EQ(d->mof_data()->servos(), (std::vector<int32_t>{2, 2, 39, 51}));
+    const uint8_t* f = d->GetFrameCommand(0, 0);
+    ASSERT_EQ(f[0], 13);  // servos 2 and 39
+    EXPECT_EQ(f[2], 0x04);
+    EXPECT_EQ(f[6], 0x80);
+    EXPECT_EQ(d->mof_data()->motions()[0].poses[0].values.size(), 3u);
+}
+
+TEST(CDataInfo, AnOlderConversionDoesNotReleaseANewerOnesModel) {
+    const std::string dir = TempFolder();
+    const std::string bac = WriteBac(dir + "m.bac", {{"a(ID-00)"}, {"b(ID-01)"}});
+    const std::string tra = WriteTra(dir + "m.tra", MakeMotion({0, 5}, {"a"}));
+    auto older = Convert(bac, tra);
+    auto newer = Convert(bac, tra);
+    older.reset();
+    EXPECT_EQ(fnbacGetBoneNumber(), 2u);
+    EXPECT_EQ(fntraGetAnimeNumber(), 2u);
+    newer.reset();
+    EXPECT_EQ(fnbacGetBoneNumber(), 0u);
+    EXPECT_EQ(fntraGetAnimeNumber(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+// An operator console that keeps what it was told, for the conversion job tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "quenlo/core.h"
+
+namespace conversion_test {
+
+class RecordingUi : public quenlo::OperatorUi {
+  public:
+    void ConsoleWrite(std::string_view text) override { console.append(text); }
+    bool Confirm(std::string_view, std::string_view) override { return false; }
+    void SetBusy(bool busy) override { busy_calls.push_back(busy); }
+
+    std::string console;
+    std::vector<bool> busy_calls;
+};
+
+}  // namespace conversion_test

@@ -230,33 +230,36 @@ class Parser {
 
     bool IsWord(std::string_view word) const { return tok_.kind == Tok::Atom && tok_.text == word; }
 
-    // Reads '(' and the entry's word; `what` names the entry in the message.
-    bool Open(std::string_view word, const std::string& what) {
+    // Reads '(' and the entry's word. Messages are built only on failure:
+    // `what()` names the expected entry, `after()` what a ')' should close.
+    template <class What>
+    bool Open(std::string_view word, const What& what) {
         if (!Advance()) return false;
-        if (tok_.kind != Tok::Open) return Fail("expected " + what + ", found " + Describe(tok_));
+        if (tok_.kind != Tok::Open) return Fail("expected " + what() + ", found " + Describe(tok_));
         if (!Advance()) return false;
-        if (!IsWord(word)) return Fail("expected " + what + ", found " + AfterOpen());
+        if (!IsWord(word)) return Fail("expected " + what() + ", found " + AfterOpen());
         return true;
     }
 
-    bool Close(const std::string& after) {
+    template <class After>
+    bool Close(const After& after) {
         if (!Advance()) return false;
         if (tok_.kind != Tok::Close)
-            return Fail("unexpected " + Describe(tok_) + " after " + after);
+            return Fail("unexpected " + Describe(tok_) + " after " + after());
         return true;
     }
 
     bool Version() {
         // Reaching the end of the file here, the line counted is the header's.
-        if (!Open("traVersion", "(traVersion 4)")) return false;
+        if (!Open("traVersion", [] { return std::string("(traVersion 4)"); })) return false;
         if (!Advance()) return false;
         if (!IsWord("4"))
             return Fail("unsupported version " + Describe(tok_) + ", this reader knows 4");
-        return Close("the version");
+        return Close([] { return std::string("the version"); });
     }
 
     bool Keys(Motion& m) {
-        if (!Open("keys", "the key list (keys ...)")) return false;
+        if (!Open("keys", [] { return std::string("the key list (keys ...)"); })) return false;
         while (true) {
             if (!Advance()) return false;
             if (tok_.kind == Tok::Close) return true;
@@ -296,63 +299,69 @@ class Parser {
             return Fail("expected a quoted bone name, found " + Describe(tok_));
         tra4::Bone& bone = m.bones.emplace_back();
         bone.name.assign(tok_.text);
-        const std::string who = "bone " + Show(bone.name);
-        if (!Open("mirror", "(mirror true) or (mirror false) in " + who)) return false;
+        auto who = [&bone] { return "bone " + Show(bone.name); };
+        if (!Open("mirror", [&] { return "(mirror true) or (mirror false) in " + who(); }))
+            return false;
         if (!Advance()) return false;
         if (IsWord("true") || IsWord("false"))
             bone.mirror = tok_.text == "true";
         else
-            return Fail("mirror of " + who + " must be true or false, found " + Describe(tok_));
-        if (!Close("the mirror flag of " + who)) return false;
+            return Fail("mirror of " + who() + " must be true or false, found " + Describe(tok_));
+        if (!Close([&] { return "the mirror flag of " + who(); })) return false;
         bone.keys.reserve(m.times.size());
         while (true) {
             if (!Advance()) return false;
             if (tok_.kind == Tok::Close) break;
             if (tok_.kind != Tok::Open)
-                return Fail("expected (key ...) or ')' in " + who + ", found " + Describe(tok_));
+                return Fail("expected (key ...) or ')' in " + who() + ", found " + Describe(tok_));
             if (!Advance()) return false;
             if (!IsWord("key"))
-                return Fail("expected (key ...) or ')' in " + who + ", found " + AfterOpen());
+                return Fail("expected (key ...) or ')' in " + who() + ", found " + AfterOpen());
             if (bone.keys.size() == m.times.size())
-                return Fail(who + " has more keys than the " + std::to_string(m.times.size()) +
+                return Fail(who() + " has more keys than the " + std::to_string(m.times.size()) +
                             " key times");
-            if (!Key(m, bone, who)) return false;
+            if (!Key(m, bone)) return false;
         }
         if (bone.keys.size() != m.times.size())
-            return Fail(who + " has " + std::to_string(bone.keys.size()) + " keys, the key list " +
-                        std::to_string(m.times.size()));
+            return Fail(who() + " has " + std::to_string(bone.keys.size()) +
+                        " keys, the key list " + std::to_string(m.times.size()));
         return true;
     }
 
-    bool Key(const Motion& m, tra4::Bone& bone, const std::string& who) {
+    bool Key(const Motion& m, tra4::Bone& bone) {
         const int expected = m.times[bone.keys.size()];
         if (!Advance()) return false;
         int t = -1;
         if (tok_.kind != Tok::Atom || !ParseTime(tok_.text, t) || t != expected)
-            return Fail("expected key time " + std::to_string(expected) + " in " + who +
-                        ", found " + Describe(tok_));
+            return Fail("expected key time " + std::to_string(expected) + " in bone " +
+                        Show(bone.name) + ", found " + Describe(tok_));
         tra4::Key& key = bone.keys.emplace_back();
-        const std::string where = " of key " + std::to_string(t) + " in " + who;
+        auto where = [&] { return "key " + std::to_string(t) + " in bone " + Show(bone.name); };
         if (!Numbers("rotate", key.rotate.data(), 3, where)) return false;
         if (!Numbers("translate", key.translate.data(), 3, where)) return false;
         if (!Numbers("roll", &key.roll, 1, where)) return false;
-        return Close("key " + std::to_string(t) + " in " + who);
+        return Close(where);
     }
 
-    bool Numbers(const char* word, float* out, int count, const std::string& where) {
-        const std::string name = std::string(word) + where;
-        if (!Open(word, "(" + std::string(word) + " ...)" + where)) return false;
+    template <class Where>
+    bool Numbers(const char* word, float* out, int count, const Where& where) {
+        auto name = [&] { return std::string(word) + " of " + where(); };
+        if (!Open(word, [&] { return "(" + std::string(word) + " ...) of " + where(); }))
+            return false;
         for (int i = 0; i < count; ++i) {
             if (!Advance()) return false;
             if (tok_.kind == Tok::Close)
-                return Fail(name + " has " + std::to_string(i) + " numbers, needs " +
+                return Fail(name() + " has " + std::to_string(i) + " numbers, needs " +
                             std::to_string(count));
-            if (tok_.kind != Tok::Atom) return Fail("unexpected " + Describe(tok_) + " in " + name);
+            if (tok_.kind != Tok::Atom)
+                return Fail("unexpected " + Describe(tok_) + " in " + name());
             if (!ParseFloat(tok_.text, out[i]))
-                return Fail(Describe(tok_) + " in " + name + " is not a finite number");
+                return Fail(Describe(tok_) + " in " + name() + " is not a finite number");
         }
-        return Close("the " + std::to_string(count) +
-                     (count == 1 ? " number of " : " numbers of ") + name);
+        return Close([&] {
+            return "the " + std::to_string(count) + (count == 1 ? " number of " : " numbers of ") +
+                   name();
+        });
     }
 
     Lexer lex_;

@@ -281,7 +281,10 @@ RunResult BoardSim::RunRom(const RunLimits& limits) {
             return stop(false, Fmt("instruction limit %llu reached at $%06X",
                                    static_cast<unsigned long long>(limits.max_instructions), pc));
         if (pc >= kRomSize) return stop(false, Fmt("program ran past the end of ROM at $%06X", pc));
-        if (!rom_written_[pc]) return stop(false, Fmt("erased ROM executed at $%06X", pc));
+        // An image read from a file does not say what was written; FF FF
+        // (length 255, command 255) is what erased ROM looks like there.
+        if (!rom_written_[pc] || (rom_[pc] == 0xFF && pc + 1 < kRomSize && rom_[pc + 1] == 0xFF))
+            return stop(false, Fmt("erased ROM executed at $%06X", pc));
         const uint32_t len = rom_[pc];
         if (len < 3 || pc + len > kRomSize)
             return stop(false, Fmt("invalid instruction length %u at $%06X", len, pc));

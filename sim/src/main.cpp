@@ -169,6 +169,8 @@ bool WriteRomOut(const quenlo::sim::BoardSim& board, const std::string& path) {
 
 // Lets the client read what was sent before the line drops, for up to a second.
 void DrainTowardsClient(int slave) {
+    // The pty hands written bytes on asynchronously; give them time to arrive.
+    SleepMs(50);
     for (int i = 0; i < 100; ++i) {
         int queued = 0;
         if (ioctl(slave, TIOCINQ, &queued) != 0 || queued == 0) return;

@@ -1,0 +1,269 @@
+// quenlo-sim end to end: the program on a pty, driven through the system
+// serial port as a client would drive the board.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "board_sim.h"
+#include "frames.h"
+#include "quenlo/platform.h"
+
+namespace quenlo::sim {
+namespace {
+
+using test::Bytes;
+
+class SimProcess {
+  public:
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+
+    void Spawn(const std::vector<std::string>& args) {
+        int fds[2];
+        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        pid_ = fork();
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            std::vector<char*> argv{const_cast<char*>(QUENLO_SIM_EXE)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(QUENLO_SIM_EXE, argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    // Starts it on a pty; answers the terminal's path from the first line.
+    std::string Start(const std::vector<std::string>& args) {
+        Spawn(args);
+        return ReadLine();
+    }
+
+    std::string ReadLine(int timeout_ms = 5000) {
+        while (true) {
+            size_t nl = buf_.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = buf_.substr(0, nl);
+                buf_.erase(0, nl + 1);
+                return line;
+            }
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, timeout_ms) <= 0) return {};
+            char chunk[512];
+            ssize_t n = read(out_, chunk, sizeof chunk);
+            if (n <= 0) return {};
+            buf_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    // Exit status, or -1 when it does not end within five seconds.
+    int Wait() {
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(10'000);
+        }
+        return -1;
+    }
+    int Stop() {
+        kill(pid_, SIGTERM);
+        return Wait();
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buf_;
+};
+
+// Sends a frame and collects the reply until `want` bytes or a time-out.
+Bytes Exchange(SerialPort& port, const Bytes& frame, size_t want = 4, int timeout_ms = 1000) {
+    EXPECT_EQ(port.Write(frame.data(), frame.size(), 1000), static_cast<long>(frame.size()));
+    Bytes reply;
+    uint8_t b = 0;
+    while (reply.size() < want && port.ReadByte(b, timeout_ms) == 1) reply.push_back(b);
+    return reply;
+}
+
+const Bytes kCheck = {0x03, 0xFE, 0x01};
+
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/quenlo-sim-test-XXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST(SimProgram, AnswersOnlyAtItsOwnSpeed) {
+    const uint32_t speeds[3] = {115200, 625000, 1250000};
+    for (int index = 0; index < 3; ++index) {
+        SCOPED_TRACE(index);
+        SimProcess sim;
+        std::string path = sim.Start({"--speed-index", std::to_string(index)});
+        ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+        auto port = MakeSystemSerialPort();
+        for (int line = 0; line < 3; ++line) {
+            ASSERT_EQ(port->Open(path, speeds[line]), SerialError::None);
+            if (line == index)
+                EXPECT_EQ(Exchange(*port, kCheck), test::Ack(0xFE));
+            else
+                EXPECT_EQ(Exchange(*port, kCheck, 4, 100), Bytes{});
+            port->Close();
+        }
+        EXPECT_EQ(sim.Stop(), 0);
+    }
+}
+
+TEST(SimProgram, ServesSessionsInTurnAndWritesTheRomWhenStopped) {
+    TempDir dir;
+    SimProcess sim;
+    std::string path = sim.Start(
+        {"--link", dir / "board", "--rom-out", dir / "rom.bin", "--trace", dir / "trace.jsonl"});
+    ASSERT_FALSE(path.empty());
+    auto port = MakeSystemSerialPort();
+    ASSERT_EQ(port->Open(dir / "board", 115200), SerialError::None);
+    EXPECT_EQ(Exchange(*port, test::RomWrite(0x0000, {1, 2, 3})), test::Ack(0x00));
+    port->Close();
+    ASSERT_EQ(port->Open(dir / "board", 115200), SerialError::None);
+    EXPECT_EQ(Exchange(*port, test::RomWrite(0x0010, {9})), test::Ack(0x00));
+    port->Close();
+    EXPECT_EQ(sim.Stop(), 0);
+
+    Bytes expected = {1, 2, 3};
+    expected.resize(0x10, 0xFF);
+    expected.push_back(9);
+    EXPECT_EQ(ReadFile(dir / "rom.bin"), expected);
+    std::ifstream trace(dir / "trace.jsonl");
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(trace, line)) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("{\"t_us\": ", 0), 0u);
+    EXPECT_NE(
+        lines[1].find(R"("rx": "08 00 32 10 00 00 09 53", "action": "rom write $000010+1, ack"})"),
+        std::string::npos)
+        << lines[1];
+    struct stat st {};
+    EXPECT_NE(lstat((dir / "board").c_str(), &st), 0);  // link removed at exit
+}
+
+TEST(SimProgram, InjectedFaultsReachTheLine) {
+    SimProcess sim;
+    std::string path = sim.Start({"--nack-at", "1", "--partial-reply-at", "2"});
+    auto port = MakeSystemSerialPort();
+    ASSERT_EQ(port->Open(path, 115200), SerialError::None);
+    EXPECT_EQ(Exchange(*port, kCheck), test::Nack(0xFE));
+    EXPECT_EQ(Exchange(*port, kCheck, 4, 200), (Bytes{0x04, 0xFE, 0x06}));
+    EXPECT_EQ(Exchange(*port, kCheck, 4, 100), Bytes{});
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(SimProgram, HangsUpAfterTheGivenFrame) {
+    SimProcess sim;
+    std::string path = sim.Start({"--hangup-after", "1", "--reply-delay", "20"});
+    auto port = MakeSystemSerialPort();
+    ASSERT_EQ(port->Open(path, 115200), SerialError::None);
+    EXPECT_EQ(Exchange(*port, kCheck), test::Ack(0xFE));
+    uint8_t b = 0;
+    EXPECT_EQ(port->ReadByte(b, 3000), -1);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+// A boot program with a one-motion play loop, stored over the line.
+test::RomProgram PlayOneMotion(const Bytes& f0, const Bytes& f1) {
+    test::RomProgram p;
+    p.Put(test::RamWord(0x0000, 0x0010));  // 15 ms frames
+    const uint32_t loop = p.here();
+    p.Wait(2).Put(test::Call(0x0B80)).Put(test::Jump(loop));
+    p.At(0x0B80).Put(f0).Put(f1).Put(test::Return());
+    return p;
+}
+
+TEST(SimProgram, ReplaysItsRomAfterTheReboot) {
+    const Bytes f0 = test::Move({0, 1}, 20, {7000, 8000});
+    const Bytes f1 = test::Move({1}, 4, {7600});
+    SimProcess sim;
+    std::string path = sim.Start({"--run-rom", "--passes", "2"});
+    auto port = MakeSystemSerialPort();
+    ASSERT_EQ(port->Open(path, 115200), SerialError::None);
+    for (const Bytes& cmd : PlayOneMotion(f0, f1).Commands())
+        ASSERT_EQ(Exchange(*port, cmd), test::Ack(0x00));
+    EXPECT_EQ(Exchange(*port, test::Reboot()), test::Ack(0x00));
+
+    // 200 ms wait, 20 x 15 ms, 4 x 15 ms, and round again.
+    EXPECT_EQ(sim.ReadLine(), "move t=200ms servos=0000000003 speed=20 pos=7000,8000");
+    EXPECT_EQ(sim.ReadLine(), "move t=500ms servos=0000000002 speed=4 pos=7600");
+    EXPECT_EQ(sim.ReadLine(), "move t=760ms servos=0000000003 speed=20 pos=7000,8000");
+    EXPECT_EQ(sim.ReadLine(), "move t=1060ms servos=0000000002 speed=4 pos=7600");
+    EXPECT_EQ(sim.ReadLine(), "stop t=1120ms moves=4: 2 passes");
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(SimProgram, ReplaysAnImageFileWithoutATerminal) {
+    BoardSim board;
+    board.SetPeerBaud(board.baud());
+    for (const Bytes& cmd : PlayOneMotion(test::Move({4}, 1, {5000}), test::Return()).Commands()) {
+        Bytes reply;
+        board.Feed(cmd.data(), cmd.size(), reply);
+    }
+    TempDir dir;
+    Bytes image = board.RomImage();
+    std::ofstream(dir / "image.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+
+    SimProcess sim;
+    sim.Spawn({"--rom-in", dir / "image.bin", "--run-rom"});
+    EXPECT_EQ(sim.ReadLine(), "move t=200ms servos=0000000010 speed=1 pos=5000");
+    EXPECT_EQ(sim.ReadLine(), "stop t=215ms moves=1: 1 passes");
+    EXPECT_EQ(sim.Wait(), 0);
+
+    SimProcess broken;
+    std::ofstream(dir / "erased.bin", std::ios::binary) << std::string(16, '\xFF');
+    broken.Spawn({"--rom-in", dir / "erased.bin", "--run-rom"});
+    EXPECT_EQ(broken.ReadLine(), "stop t=0ms moves=0: erased ROM executed at $000000");
+    EXPECT_EQ(broken.Wait(), 1);
+}
+
+TEST(SimProgram, RefusesBadOptions) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--speed-index", "3"}, {"--silent-after"}, {"--nack-at", "x"}, {"--frobnicate"}}) {
+        SimProcess sim;
+        sim.Spawn(args);
+        EXPECT_EQ(sim.ReadLine(), "");  // no terminal was announced
+        EXPECT_EQ(sim.Wait(), 2);
+    }
+}
+
+}  // namespace
+}  // namespace quenlo::sim

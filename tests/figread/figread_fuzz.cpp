@@ -23,7 +23,7 @@ void QueryAll() {
     int v[4];
     const int bones = fnbacGetBoneNumber(), polys = fnbacGetPolygonNumber();
     for (int i = -1; i <= static_cast<int>(fnbacGetTextureNumber()); ++i)
-        Expect([&] { fnbacGetTextureSizeX(i) + fnbacGetTextureSizeY(i); });
+        Expect([&] { (void)(fnbacGetTextureSizeX(i) + fnbacGetTextureSizeY(i)); });
     for (int i = -1; i <= static_cast<int>(fnbacGetColorNumber()); ++i)
         Expect([&] { (void)(fnbacGetColorR(i) + fnbacGetColorG(i) + fnbacGetColorB(i)); });
     for (int i = -1; i <= static_cast<int>(fnbacGetMaterialNumber()); ++i)

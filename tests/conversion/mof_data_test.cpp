@@ -35,14 +35,6 @@ TEST(Position, EndsAndMiddle) {
     EXPECT_EQ(PositionOf(-2147483647 - 1), 3500);
 }
 
-TEST(ServoNumber, GroupAndIndex) {
-    EXPECT_EQ(ServoNumberOf(0), 0);
-    EXPECT_EQ(ServoNumberOf(103), 7);
-    EXPECT_EQ(ServoNumberOf(17), 34);
-    EXPECT_EQ(ServoNumberOf(139), 79);
-    EXPECT_EQ(ServoNumberOf(-1), -1);
-}
-
 TEST(StoreValue, RoundsHalfAwayFromZero) {
     CMofData d;
     const float angles[] = {44.5f, -44.5f, 44.49f, -0.49999997f, 0.49999997f, 179.6f, NAN};
@@ -88,12 +80,6 @@ TEST(StoreValue, MotionsAndKeysInOrderOfFirstAppearance) {
     EXPECT_EQ(d.FindMotion(2), 0);
     EXPECT_EQ(d.FindMotion(0), 1);
     EXPECT_EQ(d.FindMotion(1), -1);
-}
-
-TEST(AddServo, KeepsAscendingOrderWithDuplicates) {
-    CMofData d;
-    for (int code : {103, 0, 5, 103, 1}) d.AddServo(code);
-    EXPECT_EQ(d.servos(), (std::vector<int32_t>{0, 2, 7, 7, 10}));
 }
 
 TEST(BuildFrame, TwentyServosMakeA49ByteCommand) {

@@ -18,7 +18,7 @@
 namespace quenlo::sim {
 
 inline constexpr uint32_t kRamSize = 0x1000;   // everything the program writes is below 0x0400
-inline constexpr uint32_t kRomSize = 0x40000;  // boot program, settings and 60 motion slots
+inline constexpr uint32_t kRomSize = 0x40000;  // boot program, settings and 63 motion slots
 inline constexpr uint8_t kAck = 0x06;
 inline constexpr uint8_t kNack = 0x15;
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -90,6 +91,8 @@ ReaderState& State();
 // Header checks and chunk scan over the whole text of a file; answers what
 // fnbacanalysis answers (0 when the scan reached the end, 1 otherwise).
 int AnalyzeText(std::string_view text);
+// The same, reading an open file from its current position.
+int AnalyzeFile(std::FILE* file);
 
 // Empties and deletes the model (fnbacrelease).
 void ReleaseModel();

@@ -1,4 +1,6 @@
 // The flat exports: file analysis, release and every query on the one model.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -135,21 +137,20 @@ extern "C" {
 
 int fnbacanalysis(const char* path) {
     if (!path || !*path) return 1;
+    // Lines are read as they are scanned, so the file is never held whole.
     FILE* f = std::fopen(path, "rb");
-    std::string text;
-    bool ok = f != nullptr;
-    if (ok) {
-        char chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-        ok = !std::ferror(f);
+    struct stat st;
+    if (f && (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))) {
         std::fclose(f);
+        f = nullptr;
     }
-    if (!ok) {
+    if (!f) {
         std::fputs(" file not found.\n", stderr);
         return 1;
     }
-    return figread::AnalyzeText(text);
+    int result = figread::AnalyzeFile(f);
+    std::fclose(f);
+    return result;
 }
 
 void fnbacrelease(void) {

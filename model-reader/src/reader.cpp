@@ -241,11 +241,63 @@ constexpr size_t kHeaderPiece = 1023;  // a 1024-byte line buffer
 constexpr size_t kBodyPiece = 32767;   // a 32768-byte line buffer
 constexpr size_t kPad = 16;            // zeros past every piece
 
+// Where the lines come from: text in memory or an open file. Both read a CR LF
+// pair as LF, so CRLF files read exactly like LF files.
+class LineSource {
+  public:
+    virtual ~LineSource() = default;
+    // Copies the next piece of a line into buf as fgets does with a buffer of
+    // max + 1 bytes; answers its length, 0 at the end.
+    virtual size_t Next(char* buf, size_t max) = 0;
+};
+
+class MemorySource : public LineSource {
+  public:
+    explicit MemorySource(std::string_view text) : text_(text) {}
+    size_t Next(char* buf, size_t max) override {
+        size_t n = 0;
+        while (n < max && pos_ < text_.size()) {
+            char c = text_[pos_++];
+            if (c == '\r' && pos_ < text_.size() && text_[pos_] == '\n') c = text_[pos_++];
+            buf[n++] = c;
+            if (c == '\n') break;
+        }
+        return n;
+    }
+
+  private:
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+class FileSource : public LineSource {
+  public:
+    explicit FileSource(std::FILE* f) : f_(f) {}
+    size_t Next(char* buf, size_t max) override {
+        size_t n = 0;
+        while (n < max) {
+            int c = getc_unlocked(f_);
+            if (c == EOF) break;
+            if (c == '\r') {
+                int next = getc_unlocked(f_);
+                if (next == '\n')
+                    c = next;
+                else if (next != EOF)
+                    ungetc(next, f_);
+            }
+            buf[n++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        return n;
+    }
+
+  private:
+    std::FILE* f_;
+};
+
 class Reader {
   public:
-    explicit Reader(std::string_view text) : text_(NormalizeLineEnds(text)) {
-        buf_.assign(kBodyPiece + 1 + kPad, '\0');
-    }
+    explicit Reader(LineSource& in) : in_(in) { buf_.assign(kBodyPiece + 1 + kPad, '\0'); }
 
     int Run() {
         if (!SeekHeaderLine(kBacLine)) {
@@ -264,25 +316,12 @@ class Reader {
     }
 
   private:
-    // A CRLF file reads exactly like its LF twin.
-    static std::string NormalizeLineEnds(std::string_view in) {
-        std::string out;
-        out.reserve(in.size());
-        for (size_t i = 0; i < in.size(); ++i)
-            if (!(in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n')) out.push_back(in[i]);
-        return out;
-    }
-
-    // Reads the next piece of a line as fgets would with a buffer of max + 1
-    // bytes; each piece counts as a line. The text seen ends at its first zero.
+    // Reads the next piece of a line; each piece counts as a line. The text
+    // seen ends at its first zero byte.
     bool NextPiece(size_t max) {
-        if (pos_ >= text_.size()) return false;
-        size_t n = std::min(max, text_.size() - pos_);
-        if (const void* nl = std::memchr(text_.data() + pos_, '\n', n))
-            n = static_cast<const char*>(nl) - (text_.data() + pos_) + 1;
-        std::memcpy(buf_.data(), text_.data() + pos_, n);
+        size_t n = in_.Next(buf_.data(), max);
+        if (n == 0) return false;
         std::memset(buf_.data() + n, 0, kPad);
-        pos_ += n;
         ++line_;
         cur_ = buf_.data();
         end_ = cur_ + strnlen(cur_, n);
@@ -602,8 +641,7 @@ class Reader {
         return 100;
     }
 
-    std::string text_;
-    size_t pos_ = 0;
+    LineSource& in_;
     std::vector<char> buf_;
     const char* cur_ = nullptr;
     const char* end_ = nullptr;
@@ -618,7 +656,13 @@ class Reader {
 }  // namespace
 
 int AnalyzeText(std::string_view text) {
-    return Reader(text).Run();
+    MemorySource in(text);
+    return Reader(in).Run();
+}
+
+int AnalyzeFile(std::FILE* file) {
+    FileSource in(file);
+    return Reader(in).Run();
 }
 
 }  // namespace figread

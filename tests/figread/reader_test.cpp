@@ -108,6 +108,28 @@ TEST(FigreadLines, CrlfFilesReadExactlyLikeLf) {
     EXPECT_EQ(fnbacGetPolygonBone(0), 0);
 }
 
+TEST(FigreadLines, FilesAndMemoryCountCrlfPiecesAlike) {
+    // CR LF becomes one LF before the pieces are counted: the long line is
+    // exactly one full piece. A lone CR is an ordinary character.
+    std::string text = ";BAC\r\n(bacVersion 6)\r\n(Figure\r\n" + std::string(32766, 'x') +
+                       "\r\n(a)\r\n(b)\r(c)\r\n";
+    const std::string want =
+        " chunk name not found. line=5 < a >\n"
+        " chunk name not found. line=6 < b >\n"
+        " chunk name not found. line=6 < c >\n";
+    EXPECT_EQ(Analyze(text).err, want);
+    std::string path = testing::TempDir() + "figread_crlf.bac";
+    std::ofstream(path, std::ios::binary) << text;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(fnbacanalysis(path.c_str()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), want);
+    std::remove(path.c_str());
+    // A folder is no model file.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(fnbacanalysis(testing::TempDir().c_str()), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), " file not found.\n");
+}
+
 TEST(FigreadContexts, MaterialAttributesAndWhereTheContextEnds) {
     auto o = Analyze(Bac({
         "(Materials",

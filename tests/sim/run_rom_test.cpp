@@ -205,18 +205,5 @@ TEST_F(Rom, RunawayAndBrokenProgramsStopWithAReason) {
     EXPECT_EQ(r.instructions, 1000u);
 }
 
-TEST_F(Rom, LoadedImageRunsLikeAWrittenOne) {
-    RomProgram p;
-    p.Put(test::Move({2}, 3, {4000})).Put(test::Jump(0));
-    Store(p);
-    Bytes image = board_.RomImage();
-    BoardSim other;
-    other.LoadRom(image);
-    RunResult a = board_.RunRom({}), b = other.RunRom({});
-    ASSERT_TRUE(b.ok) << b.stop_reason;
-    ASSERT_EQ(b.moves.size(), a.moves.size());
-    EXPECT_EQ(b.moves[0].frame, a.moves[0].frame);
-}
-
 }  // namespace
 }  // namespace quenlo::sim

@@ -35,7 +35,7 @@ struct Options {
     std::optional<uint32_t> partial_reply_at;  // frame N gets 3 reply bytes, then silence
     std::optional<uint32_t> nack_at;           // frame N gets NACK
     uint32_t reply_delay_ms = 0;               // applied by the transport
-    std::optional<uint32_t> hangup_after;      // the line drops after answering frame N
+    std::optional<uint32_t> hangup_after;  // the line drops after answering frame N (0: at once)
 };
 
 // One received frame (or, for servo_commands(), one multi-servo command).
@@ -103,7 +103,7 @@ class BoardSim {
     void ResetReceiver() { rx_.clear(); }
 
     // True once the line dropped (hangup_after).
-    bool hung_up() const { return hung_up_; }
+    bool hung_up() const { return hung_up_ || options_.hangup_after == 0u; }
 
     // Memory.
     const std::vector<uint8_t>& ram() const { return ram_; }

@@ -146,7 +146,7 @@ void BoardSim::LoadRom(const std::vector<uint8_t>& image) {
 }
 
 void BoardSim::Feed(const uint8_t* data, size_t n, std::vector<uint8_t>& reply) {
-    if (n == 0 || hung_up_) return;
+    if (n == 0 || hung_up()) return;
     uint64_t now = NowUs();
     if (!SpeedMatches()) {
         Trace(now, data, n,

@@ -263,7 +263,12 @@ int main(int argc, char** argv) {
     bool line_open = true;
     std::vector<uint8_t> reply;
     uint8_t buf[4096];
-    while (!g_stop) {
+    if (board.hung_up()) {  // --hangup-after 0: a line that is dead from the start
+        close(slave);
+        close(master);
+        line_open = false;
+    }
+    while (line_open && !g_stop) {
         pollfd p{master, POLLIN, 0};
         int r = poll(&p, 1, 100);
         if (r < 0 && errno == EINTR) continue;

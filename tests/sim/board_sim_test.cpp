@@ -171,6 +171,11 @@ TEST_F(Board, FaultsCountFramesFromOne) {
     EXPECT_EQ(Send(both), Ack(0xFE));
     EXPECT_TRUE(board_->hung_up());
     EXPECT_EQ(board_->frame_count(), 1u);
+
+    o.hangup_after = 0;
+    Make(o);
+    EXPECT_EQ(Send(kCheck), Bytes{});
+    EXPECT_EQ(board_->frame_count(), 0u);
 }
 
 TEST_F(Board, HearsOnlyAtItsOwnSpeed) {

@@ -1,5 +1,6 @@
 // The ten exports of libanimread.so, through real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -122,6 +123,8 @@ TEST_F(AnimreadExports, FailureWritesOneLineAndReleasesThePreviousMotion) {
     const std::string missing = (dir_ / "missing.tra").string();
     const std::string bad = Write("bad.tra", ";TRA\n(traVersion 4)\n(keys 0 10)\n(keys)\n");
     const std::string empty = Write("empty.tra", "");
+    const std::string fifo = (dir_ / "fifo.tra").string();  // opening it would block
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string two_lines = Write("two\nlines.tra", "");  // shown with '?'
     std::string shown = two_lines;
     shown[shown.find('\n')] = '?';
@@ -130,6 +133,7 @@ TEST_F(AnimreadExports, FailureWritesOneLineAndReleasesThePreviousMotion) {
          "animread: " + bad + ":4: expected (bone ...) or the end of the file, found '(keys'\n"},
         {missing, "animread: " + missing + ": cannot open (No such file or directory)\n"},
         {dir_.string(), "animread: " + dir_.string() + ": not a regular file\n"},
+        {fifo, "animread: " + fifo + ": not a regular file\n"},
         {empty, "animread: " + empty + ":1: not a TRA4 file: the first line must be ;TRA\n"},
         {"", "animread: : cannot open (No such file or directory)\n"},
         {two_lines, "animread: " + shown + ":1: not a TRA4 file: the first line must be ;TRA\n"},

@@ -250,7 +250,6 @@ class Parser {
     }
 
     bool Version() {
-        // Reaching the end of the file here, the line counted is the header's.
         if (!Open("traVersion", [] { return std::string("(traVersion 4)"); })) return false;
         if (!Advance()) return false;
         if (!IsWord("4"))

@@ -140,6 +140,7 @@ class BoardSim {
     std::vector<uint8_t> ram_;
     std::vector<uint8_t> rom_;
     std::vector<bool> rom_written_;
+    size_t rom_end_ = 0;  // one past the last byte ever written
     uint32_t frame_count_ = 0;
     bool silenced_ = false;  // after a partial reply
     bool hung_up_ = false;

@@ -132,10 +132,8 @@ bool BoardSim::RomWritten(uint32_t address) const {
 }
 
 std::vector<uint8_t> BoardSim::RomImage() const {
-    size_t end = kRomSize;
-    while (end > 0 && !rom_written_[end - 1]) --end;
-    std::vector<uint8_t> image(end, 0xFF);
-    for (size_t i = 0; i < end; ++i)
+    std::vector<uint8_t> image(rom_end_, 0xFF);
+    for (size_t i = 0; i < rom_end_; ++i)
         if (rom_written_[i]) image[i] = rom_[i];
     return image;
 }
@@ -143,6 +141,7 @@ std::vector<uint8_t> BoardSim::RomImage() const {
 void BoardSim::LoadRom(const std::vector<uint8_t>& image) {
     size_t n = std::min<size_t>(image.size(), kRomSize);
     for (size_t i = 0; i < n; ++i) rom_[i] = image[i], rom_written_[i] = true;
+    rom_end_ = std::max(rom_end_, n);
 }
 
 void BoardSim::Feed(const uint8_t* data, size_t n, std::vector<uint8_t>& reply) {
@@ -217,6 +216,7 @@ BoardSim::Outcome BoardSim::Handle(const std::vector<uint8_t>& f, bool sum_ok, u
             } else {
                 std::copy(data, data + n, rom_.begin() + address);
                 std::fill(rom_written_.begin() + address, rom_written_.begin() + address + n, true);
+                if (n) rom_end_ = std::max<size_t>(rom_end_, address + n);
                 out.action = Fmt("rom write $%06X+%zu", address, n);
             }
         } else if (len != 11) {

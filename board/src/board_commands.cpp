@@ -87,7 +87,7 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
     const std::vector<Servo> servos = PlacedServos(count, motors, false);
     const int length = 2 * static_cast<int>(servos.size()) + 9;
     if (length > 255) {
-        LogErr(" memmory error\n");
+        LogErr("Too many servos for one command (%zu).\n", servos.size());
         return false;
     }
     std::vector<uint8_t> command(static_cast<size_t>(length), 0);

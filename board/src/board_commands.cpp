@@ -1,6 +1,8 @@
 // Board commands for live playback: servo positions, free, hold and home, and
 // the RAM set-up.
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "servo_table.h"
@@ -90,7 +92,11 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
         LogErr("Too many servos for one command (%zu).\n", servos.size());
         return false;
     }
-    std::vector<uint8_t> command(static_cast<size_t>(length), 0);
+    std::unique_ptr<uint8_t[]> command(new (std::nothrow) uint8_t[length]());
+    if (!command) {
+        LogErr(" memmory error\n");
+        return false;
+    }
     command[0] = static_cast<uint8_t>(length);
     command[1] = 0x10;
     command[7] = speed;
@@ -99,8 +105,8 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
         command[8 + 2 * i] = static_cast<uint8_t>(position);
         command[9 + 2 * i] = static_cast<uint8_t>(position >> 8);
     }
-    command[length - 1] = Checksum(command.data(), length - 1);
-    return Transfer(command.data(), length);
+    command[length - 1] = Checksum(command.get(), length - 1);
+    return Transfer(command.get(), length);
 }
 
 void CUsbIO::FreeServos() {

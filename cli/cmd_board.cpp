@@ -48,9 +48,12 @@ bool IndexOption(const char* command, const char* option, const char* text, int 
     return true;
 }
 
-// Connects and tells the operator the outcome as the port list does.
+// Connects and tells the operator the outcome as the port list does. A new link
+// searches 115200 twice and 625000; a board at 1250000 answers the next search,
+// as it would when the operator picks the port again.
 int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port) {
-    const int speed = link.Connect(port);
+    int speed = link.Connect(port);
+    if (speed < 0 && link.speed_index() == 2) speed = link.Connect(port);
     if (speed < 0)
         ui.ConsolePrint("%s 接続失敗\r\n", port);
     else

@@ -94,6 +94,11 @@ int AnalyzeText(std::string_view text);
 // The same, reading an open file from its current position.
 int AnalyzeFile(std::FILE* file);
 
+// For tests: searches every pattern of the reader over each text both with
+// Oniguruma's own search and by trying only the positions where a match can
+// begin first; answers the first difference found, or an empty text.
+std::string FirstSearchDisagreement(const std::vector<std::string>& texts);
+
 // Empties and deletes the model (fnbacrelease).
 void ReleaseModel();
 

@@ -3,6 +3,8 @@
 #include <locale.h>
 #include <oniguruma.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +86,100 @@ void PrintOnigError(int code, OnigErrorInfo* info) {
     std::fprintf(stderr, "ERROR: %s\n", reinterpret_cast<const char*>(text));
 }
 
+// How an attempt at a position can begin: patterns that open with \s* cannot
+// start a match inside a run of white space that the previous position could
+// not also start (with the same captures and end), and number patterns
+// likewise inside a run of digits. Oniguruma tries every position of such a
+// run at a cost of the run's length each; on lines with long runs the reader
+// tries only the positions where a match can begin first.
+enum class Lead : uint8_t { None, Any, Paren, Quote, Number, LetterI };
+struct PatInfo {
+    Lead lead;  // first character after the leading \s*; None: no leading \s*
+    bool digit_runs;
+};
+constexpr PatInfo kInfo[kPatCount] = {
+    {Lead::None, false},     // kBacLine
+    {Lead::Paren, false},    // kVersion
+    {Lead::Paren, false},    // kFigure
+    {Lead::Paren, false},    // kKeyword
+    {Lead::Quote, false},    // kQuoted
+    {Lead::Any, false},      // kWord
+    {Lead::None, false},     // kBoolean
+    {Lead::Number, true},    // kInteger
+    {Lead::Number, true},    // kIntegerPair
+    {Lead::Number, true},    // kOneNumber
+    {Lead::Number, true},    // kTwoNumbers
+    {Lead::Number, true},    // kThreeNumbers
+    {Lead::None, false},     // kMotorTag
+    {Lead::None, false},     // kClosing
+    {Lead::LetterI, false},  // kFaceForm
+    {Lead::None, false},     // kTriangle
+    {Lead::None, false},     // kQuad
+};
+
+bool IsSpace(unsigned c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsDigit(unsigned c) {
+    return c >= '0' && c <= '9';
+}
+
+bool LeadOk(Lead lead, unsigned c) {
+    switch (lead) {
+        case Lead::Paren:
+            return c == '(';
+        case Lead::Quote:
+            return c == '"';
+        case Lead::Number:
+            return IsDigit(c) || c == '+' || c == '-';
+        case Lead::LetterI:
+            return c == 'i';
+        default:
+            return true;
+    }
+}
+
+// Length of the character at p as Oniguruma steps through Shift_JIS text.
+int CharLen(const char* p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x80) return 1;
+    return std::max(1, ONIGENC_MBC_ENC_LEN(ONIG_ENCODING_SJIS, reinterpret_cast<const UChar*>(p)));
+}
+
+// Runs of white space or digits long enough to matter, in line order.
+constexpr ptrdiff_t kLongRun = 16;
+struct Run {
+    const char* from;
+    const char* to;
+};
+using Runs = std::vector<Run>;
+
+void FindLongRuns(const char* p, const char* end, Runs& runs) {
+    runs.clear();
+    while (p < end) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (IsSpace(c) || IsDigit(c)) {
+            const bool digit = IsDigit(c);
+            const char* q = p;
+            while (q < end && (digit ? IsDigit(static_cast<unsigned char>(*q))
+                                     : IsSpace(static_cast<unsigned char>(*q))))
+                ++q;
+            if (q - p >= kLongRun) runs.push_back({p, q});
+            p = q;
+        } else {
+            p += CharLen(p);
+        }
+    }
+}
+
+bool HasLongRun(const Runs& runs, const char* begin, const char* end) {
+    auto it = std::lower_bound(runs.begin(), runs.end(), begin,
+                               [](const Run& r, const char* b) { return r.to <= b; });
+    for (; it != runs.end() && it->from < end; ++it)
+        if (std::min(it->to, end) - std::max(it->from, begin) >= kLongRun) return true;
+    return false;
+}
+
 // Oniguruma for the length of one analysis: the patterns are compiled once at
 // its start and freed, with the region, before onig_end closes the library.
 class Matcher {
@@ -113,19 +209,45 @@ class Matcher {
     Matcher& operator=(const Matcher&) = delete;
 
     // Unanchored search over [begin, end); capture offsets count from begin.
-    bool Search(Pat p, const char* begin, const char* end) {
+    // With the long runs of the line, positions inside them that cannot begin
+    // the leftmost match are not tried; the answer is the same.
+    bool Search(Pat p, const char* begin, const char* end, const Runs* runs = nullptr,
+                bool force_stepwise = false) {
         if (!re_[p] || !region_) return false;
         const UChar* b = reinterpret_cast<const UChar*>(begin);
         const UChar* e = reinterpret_cast<const UChar*>(end);
-        int r = onig_search(re_[p], b, e, b, e, region_, ONIG_OPTION_NONE);
-        if (r >= 0) return true;
-        if (r != ONIG_MISMATCH) PrintOnigError(r, nullptr);
+        const PatInfo& info = kInfo[p];
+        if (info.lead == Lead::None || !(force_stepwise || (runs && HasLongRun(*runs, begin, end))))
+            return Answer(onig_search(re_[p], b, e, b, e, region_, ONIG_OPTION_NONE));
+        bool prev_space = false, prev_digit = false;
+        for (const char* s = begin; s < end;) {
+            const int len = CharLen(s);
+            const unsigned c = static_cast<unsigned char>(*s);
+            const bool space = len == 1 && IsSpace(c), digit = len == 1 && IsDigit(c);
+            const bool redundant = prev_space || (info.digit_runs && prev_digit && digit);
+            if (!redundant &&
+                (space || (len == 1 ? LeadOk(info.lead, c) : info.lead == Lead::Any))) {
+                const UChar* at = reinterpret_cast<const UChar*>(s);
+                int r = onig_match(re_[p], b, e, at, region_, ONIG_OPTION_NONE);
+                if (r != ONIG_MISMATCH) return Answer(r);
+            }
+            prev_space = space;
+            prev_digit = digit;
+            s += len;
+        }
         return false;
     }
     int Beg(int group) const { return region_->beg[group]; }
     int End(int group) const { return region_->end[group]; }
+    int Groups() const { return region_->num_regs; }
 
   private:
+    static bool Answer(int r) {
+        if (r >= 0) return true;
+        if (r != ONIG_MISMATCH) PrintOnigError(r, nullptr);
+        return false;
+    }
+
     regex_t* re_[kPatCount] = {};
     OnigRegion* region_ = nullptr;
 };
@@ -325,12 +447,13 @@ class Reader {
         ++line_;
         cur_ = buf_.data();
         end_ = cur_ + strnlen(cur_, n);
+        FindLongRuns(cur_, end_, runs_);
         return true;
     }
 
     bool SeekHeaderLine(Pat p) {
         while (NextPiece(kHeaderPiece))
-            if (match_.Search(p, cur_, end_)) return true;
+            if (match_.Search(p, cur_, end_, &runs_)) return true;
         return false;
     }
 
@@ -410,7 +533,7 @@ class Reader {
         return 0;
     }
 
-    bool S(Pat p) { return match_.Search(p, cur_, end_); }
+    bool S(Pat p) { return match_.Search(p, cur_, end_, &runs_); }
     std::string Cap(int g) const { return std::string(cur_ + match_.Beg(g), cur_ + match_.End(g)); }
     int CapInt(int g) const { return ToInt(Cap(g)); }
     float CapFloat(int g) const { return ToFloat(Cap(g)); }
@@ -643,6 +766,7 @@ class Reader {
 
     LineSource& in_;
     std::vector<char> buf_;
+    Runs runs_;
     const char* cur_ = nullptr;
     const char* end_ = nullptr;
     long long line_ = 0;
@@ -654,6 +778,26 @@ class Reader {
 };
 
 }  // namespace
+
+std::string FirstSearchDisagreement(const std::vector<std::string>& texts) {
+    Matcher m;
+    auto describe = [&m](int pattern, const std::string& t, bool stepwise) {
+        if (!m.Search(static_cast<Pat>(pattern), t.data(), t.data() + t.size(), nullptr, stepwise))
+            return std::string("no match");
+        std::string d;
+        for (int g = 0; g < m.Groups(); ++g)
+            d += std::to_string(m.Beg(g)) + "-" + std::to_string(m.End(g)) + " ";
+        return d;
+    };
+    for (const std::string& t : texts)
+        for (int p = 0; p < kPatCount; ++p) {
+            std::string plain = describe(p, t, false), stepwise = describe(p, t, true);
+            if (plain != stepwise)
+                return "pattern " + std::to_string(p) + " on <" + t + ">: " + plain + "/ " +
+                       stepwise;
+        }
+    return "";
+}
 
 int AnalyzeText(std::string_view text) {
     MemorySource in(text);

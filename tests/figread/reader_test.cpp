@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,34 @@ TEST(FigreadLines, FilesAndMemoryCountCrlfPiecesAlike) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(fnbacanalysis(testing::TempDir().c_str()), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), " file not found.\n");
+}
+
+TEST(FigreadLines, LongRunsOfBlanksAndDigitsMatchAsOnigurumaDoes) {
+    // Lines with long runs are searched position by position, skipping starts
+    // that cannot come first; every capture must equal Oniguruma's own search.
+    std::mt19937 rng(11);
+    const char* pieces[] = {" ",      "\t", "\n",   "0",        "7",        "+",    "-",
+                            ".",      "e",  "(",    ")",        "\"",       "i",    "3",
+                            "4",      "|",  "x",    "ID",       "OD",       "R",    "bacVersion",
+                            "Figure", "6",  "true", "\x83\x5c", "\x95\x5c", "\xb1", "_"};
+    std::vector<std::string> texts;
+    for (int n = 0; n < 1500; ++n) {
+        std::string t;
+        for (int k = rng() % 30; k > 0; --k) {
+            std::string piece = pieces[rng() % std::size(pieces)];
+            t += rng() % 6 ? piece : std::string(1 + rng() % 40, piece[0]);
+        }
+        texts.push_back(t);
+    }
+    texts.push_back(std::string(40, ' ') + "( )");
+    texts.push_back("(pnt " + std::string(300, '1') + " 2 3");
+    EXPECT_EQ(FirstSearchDisagreement(texts), "");
+
+    // A pathological line no longer costs its length squared per search: the
+    // file analyses with the same messages as its short twin.
+    std::string blanks(30000, ' ');
+    auto o = Analyze(Bac({blanks + "(x)", "(pnt " + std::string(30000, '1'), blanks + "( )"}));
+    EXPECT_EQ(o.err, " chunk name not found. line=4 < x >\n");
 }
 
 TEST(FigreadContexts, MaterialAttributesAndWhereTheContextEnds) {

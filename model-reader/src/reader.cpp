@@ -188,16 +188,6 @@ class Matcher {
         OnigEncoding encodings[1] = {ONIG_ENCODING_SJIS};
         onig_initialize(encodings, 1);
         region_ = onig_region_new();
-        for (int i = 0; i < kPatCount; ++i) {
-            const UChar* p = reinterpret_cast<const UChar*>(kPatterns[i]);
-            OnigErrorInfo info;
-            int r = onig_new(&re_[i], p, p + std::strlen(kPatterns[i]), ONIG_OPTION_NONE,
-                             ONIG_ENCODING_SJIS, ONIG_SYNTAX_DEFAULT, &info);
-            if (r != ONIG_NORMAL) {
-                PrintOnigError(r, &info);
-                re_[i] = nullptr;
-            }
-        }
     }
     ~Matcher() {
         for (regex_t* re : re_)
@@ -213,12 +203,13 @@ class Matcher {
     // the leftmost match are not tried; the answer is the same.
     bool Search(Pat p, const char* begin, const char* end, const Runs* runs = nullptr,
                 bool force_stepwise = false) {
-        if (!re_[p] || !region_) return false;
+        regex_t* re = Compiled(p);
+        if (!re || !region_) return false;
         const UChar* b = reinterpret_cast<const UChar*>(begin);
         const UChar* e = reinterpret_cast<const UChar*>(end);
         const PatInfo& info = kInfo[p];
         if (info.lead == Lead::None || !(force_stepwise || (runs && HasLongRun(*runs, begin, end))))
-            return Answer(onig_search(re_[p], b, e, b, e, region_, ONIG_OPTION_NONE));
+            return Answer(onig_search(re, b, e, b, e, region_, ONIG_OPTION_NONE));
         bool prev_space = false, prev_digit = false;
         for (const char* s = begin; s < end;) {
             const int len = CharLen(s);
@@ -228,7 +219,7 @@ class Matcher {
             if (!redundant &&
                 (space || (len == 1 ? LeadOk(info.lead, c) : info.lead == Lead::Any))) {
                 const UChar* at = reinterpret_cast<const UChar*>(s);
-                int r = onig_match(re_[p], b, e, at, region_, ONIG_OPTION_NONE);
+                int r = onig_match(re, b, e, at, region_, ONIG_OPTION_NONE);
                 if (r != ONIG_MISMATCH) return Answer(r);
             }
             prev_space = space;
@@ -242,6 +233,22 @@ class Matcher {
     int Groups() const { return region_->num_regs; }
 
   private:
+    // Each pattern is compiled on its first use in the analysis.
+    regex_t* Compiled(Pat p) {
+        if (!tried_[p]) {
+            tried_[p] = true;
+            const UChar* text = reinterpret_cast<const UChar*>(kPatterns[p]);
+            OnigErrorInfo info;
+            int r = onig_new(&re_[p], text, text + std::strlen(kPatterns[p]), ONIG_OPTION_NONE,
+                             ONIG_ENCODING_SJIS, ONIG_SYNTAX_DEFAULT, &info);
+            if (r != ONIG_NORMAL) {
+                PrintOnigError(r, &info);
+                re_[p] = nullptr;
+            }
+        }
+        return re_[p];
+    }
+
     static bool Answer(int r) {
         if (r >= 0) return true;
         if (r != ONIG_MISMATCH) PrintOnigError(r, nullptr);
@@ -249,6 +256,7 @@ class Matcher {
     }
 
     regex_t* re_[kPatCount] = {};
+    bool tried_[kPatCount] = {};
     OnigRegion* region_ = nullptr;
 };
 

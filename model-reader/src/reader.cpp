@@ -793,16 +793,18 @@ std::string FirstSearchDisagreement(const std::vector<std::string>& texts) {
         if (!m.Search(static_cast<Pat>(pattern), t.data(), t.data() + t.size(), nullptr, stepwise))
             return std::string("no match");
         std::string d;
-        for (int g = 0; g < m.Groups(); ++g)
-            d += std::to_string(m.Beg(g)) + "-" + std::to_string(m.End(g)) + " ";
+        char span[32];
+        for (int g = 0; g < m.Groups(); ++g) {
+            std::snprintf(span, sizeof span, "%d-%d ", m.Beg(g), m.End(g));
+            d += span;
+        }
         return d;
     };
     for (const std::string& t : texts)
         for (int p = 0; p < kPatCount; ++p) {
             std::string plain = describe(p, t, false), stepwise = describe(p, t, true);
             if (plain != stepwise)
-                return "pattern " + std::to_string(p) + " on <" + t + ">: " + plain + "/ " +
-                       stepwise;
+                return std::string(kPatterns[p]) + " on <" + t + ">: " + plain + "/ " + stepwise;
         }
     return "";
 }

@@ -1,6 +1,8 @@
 // quenlo-cli rom -o and connect, run as a program: the saved image, loaded into a
 // fresh simulated board, plays the converted motions.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,14 +35,18 @@ std::string TempPath(const char* name) {
     return std::string(dir && *dir ? dir : "/tmp") + "/" + name + std::to_string(getpid());
 }
 
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 TEST(CliRom, ImageFilePlaysTheConvertedMotions) {
     const std::vector<std::string> motions = {kExamples + "/bow.tra", kExamples + "/wave.tra"};
     const std::string image_path = TempPath("quenlo-rom-image-");
     ASSERT_EQ(RunCli("rom " + kExamples + "/robot.bac " + motions[0] + " " + motions[1] +
                      " --interval 2 -o " + image_path),
               0);
-    std::ifstream in(image_path, std::ios::binary);
-    const Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes image = ReadFile(image_path);
     std::remove(image_path.c_str());
 
     RecordingUi ui;
@@ -74,6 +80,46 @@ TEST(CliRom, ImageFilePlaysTheConvertedMotions) {
     EXPECT_EQ(played, expected);
     EXPECT_EQ(run.moves.at(2).frame, content.entries[0][0]);  // the home pose
 }
+
+#ifdef QUENLO_SIM_PROGRAM
+// quenlo-sim on a pseudo-terminal: the serial layer, the speed search and the
+// transfer end to end. The board saves its ROM when it reboots and exits.
+TEST(CliRom, TransferOverAPseudoTerminalWritesTheOfflineImage) {
+    const std::string motions = kExamples + "/bow.tra " + kExamples + "/squat.tra";
+    const std::string offline = TempPath("quenlo-rom-offline-");
+    const std::string board_rom = TempPath("quenlo-rom-board-");
+    ASSERT_EQ(RunCli("rom " + kExamples + "/robot.bac " + motions + " -o " + offline), 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string program = QUENLO_SIM_PROGRAM;
+    std::string a1 = "--exit-after-reboot", a2 = "--rom-out";
+    std::string a3 = board_rom;
+    char* argv[] = {program.data(), a1.data(), a2.data(), a3.data(), nullptr};
+    pid_t sim = 0;
+    ASSERT_EQ(posix_spawn(&sim, program.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string pty;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') pty += c;
+    close(out[0]);
+
+    const int rc = RunCli("rom " + kExamples + "/robot.bac " + motions + " --port " + pty);
+    if (rc != 0) kill(sim, SIGTERM);
+    int status = 0;
+    waitpid(sim, &status, 0);
+    EXPECT_EQ(rc, 0) << "on " << pty;
+    EXPECT_EQ(ReadFile(board_rom), ReadFile(offline));
+    EXPECT_FALSE(ReadFile(offline).empty());
+    std::remove(offline.c_str());
+    std::remove(board_rom.c_str());
+}
+#endif
 
 TEST(CliRom, FailuresExitWithOne) {
     EXPECT_EQ(RunCli("rom " + kExamples + "/robot.bac " + kExamples + "/missing.tra -o " +

@@ -1,11 +1,11 @@
 // Live-playback commands: servo positions, free, hold and home, RAM set-up.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <utility>
 
 #include "scripted_port.h"
 
+using board_test::Narrative;
 using board_test::Rig;
 using board_test::Sum;
 using quenlo::LogCapture;
@@ -26,16 +26,6 @@ std::vector<RamWrite> RamWrites(const std::vector<Bytes>& writes) {
 
 RamWrite Word(uint32_t address, uint16_t value) {
     return {address, Bytes{static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}};
-}
-
-// Standard output without the hex dumps.
-std::string Narrative(const std::string& out) {
-    std::istringstream in(out);
-    std::string line, kept;
-    while (std::getline(in, line))
-        if (line.rfind(">>", 0) != 0 && line.rfind("<<", 0) != 0 && line.rfind("   ", 0) != 0)
-            kept += line + "\n";
-    return kept;
 }
 
 Bytes AllServo(uint8_t speed, uint16_t position) {

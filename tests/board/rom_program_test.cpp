@@ -1,11 +1,10 @@
 // The pieces of the ROM image: waits, boot program, play loop, servo settings.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "scripted_port.h"
 
 using board_test::DecodeRom;
+using board_test::Narrative;
 using board_test::Rig;
 using board_test::RomSpan;
 using board_test::RomWrites;
@@ -31,15 +30,6 @@ std::vector<Bytes> Instructions(const RomWrites& rom, uint32_t from, uint32_t to
         a += len;
     }
     return out;
-}
-
-std::string Narrative(const std::string& out) {
-    std::istringstream in(out);
-    std::string line, kept;
-    while (std::getline(in, line))
-        if (line.rfind(">>", 0) != 0 && line.rfind("<<", 0) != 0 && line.rfind("   ", 0) != 0)
-            kept += line + "\n";
-    return kept;
 }
 
 Bytes Ram16(uint32_t address, uint16_t value) {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,16 @@ inline uint8_t Sum(const std::vector<uint8_t>& bytes) {
     uint8_t s = 0;
     for (uint8_t b : bytes) s = static_cast<uint8_t>(s + b);
     return s;
+}
+
+// Standard output without the hex dumps.
+inline std::string Narrative(const std::string& out) {
+    std::istringstream in(out);
+    std::string line, kept;
+    while (std::getline(in, line))
+        if (line.rfind(">>", 0) != 0 && line.rfind("<<", 0) != 0 && line.rfind("   ", 0) != 0)
+            kept += line + "\n";
+    return kept;
 }
 
 // A console that keeps every line.

@@ -97,9 +97,10 @@ TEST(CliRom, TransferOverAPseudoTerminalWritesTheOfflineImage) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string program = QUENLO_SIM_PROGRAM;
-    std::string a1 = "--exit-after-reboot", a2 = "--rom-out";
-    std::string a3 = board_rom;
-    char* argv[] = {program.data(), a1.data(), a2.data(), a3.data(), nullptr};
+    // At 1250000 baud the board answers only the second speed search.
+    std::string a1 = "--exit-after-reboot", a2 = "--rom-out", a3 = board_rom;
+    std::string a4 = "--speed-index", a5 = "2";
+    char* argv[] = {program.data(), a1.data(), a2.data(), a3.data(), a4.data(), a5.data(), nullptr};
     pid_t sim = 0;
     ASSERT_EQ(posix_spawn(&sim, program.c_str(), &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);

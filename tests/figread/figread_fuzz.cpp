@@ -1,7 +1,10 @@
 // libFuzzer target: arbitrary bytes into the analysis, then every query.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -69,7 +72,17 @@ void QueryAll() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    figread::AnalyzeText(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    // Short inputs also check that lines with long runs match as Oniguruma's
+    // own search does (longer ones would cost the plain search too much).
+    if (size <= 1024) {
+        const std::string diff = figread::FirstSearchDisagreement({std::string(text)});
+        if (!diff.empty()) {
+            std::fprintf(stdout, "search disagreement: %s\n", diff.c_str());
+            std::abort();
+        }
+    }
+    figread::AnalyzeText(text);
     QueryAll();
     // Every other input also checks that a release leaves nothing to query.
     if (size % 2) fnbacrelease();

@@ -71,7 +71,10 @@ class BoneMembership {
         pairs.reserve(total);
         for (size_t bone = 0; bone < m.bones.size(); ++bone)
             for (int v : m.bones[bone].vertexIndices) pairs.emplace_back(v, static_cast<int>(bone));
-        std::sort(pairs.begin(), pairs.end());
+        // An explicit order keeps std::pair's three-way helper out of the exports.
+        std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : a.second < b.second;
+        });
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
         keys_.clear();
         offsets_.clear();

@@ -385,7 +385,16 @@ class MemorySource : public LineSource {
   public:
     explicit MemorySource(std::string_view text) : text_(text) {}
     size_t Next(char* buf, size_t max) override {
-        size_t n = 0;
+        // Most pieces hold no CR: copy them whole.
+        const char* p = text_.data() + pos_;
+        size_t n = std::min(max, text_.size() - pos_);
+        if (const void* nl = std::memchr(p, '\n', n)) n = static_cast<const char*>(nl) - p + 1;
+        if (!std::memchr(p, '\r', n)) {
+            std::memcpy(buf, p, n);
+            pos_ += n;
+            return n;
+        }
+        n = 0;
         while (n < max && pos_ < text_.size()) {
             char c = text_[pos_++];
             if (c == '\r' && pos_ < text_.size() && text_[pos_] == '\n') c = text_[pos_++];

@@ -1,8 +1,6 @@
 // quenlo-cli connect and rom: the board link from a shell. `rom` converts like the
 // main window and writes the ROM image to a board, or (-o) runs the same transfer
 // against the in-process board simulator and saves the ROM it holds.
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "board_sim.h"
 #include "command.h"
+#include "console.h"
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
@@ -21,32 +20,6 @@ namespace quenlo::cli {
 namespace {
 
 constexpr uint32_t kBaud[4] = {115200, 625000, 1250000, 115200};
-
-// The console pane is standard output, on the log stream so that console lines
-// and hex dumps keep their order. Nobody sits at a shell's dialog: the answer is Yes.
-class StdoutUi : public OperatorUi {
-  public:
-    void ConsoleWrite(std::string_view text) override { LogWrite(Stream::Out, text); }
-    bool Confirm(std::string_view, std::string_view) override { return true; }
-    void SetBusy(bool) override {}
-};
-
-bool EndsWithBac(const std::string& path) {
-    return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".bac") == 0;
-}
-
-// A list index option: answers false after saying what is wrong.
-bool IndexOption(const char* command, const char* option, const char* text, int last, int& out) {
-    char* end = nullptr;
-    const long value = text ? std::strtol(text, &end, 10) : -1;
-    if (!text || *end != '\0' || end == text || value < 0 || value > last) {
-        std::fprintf(stderr, "quenlo-cli %s: %s takes a list index, 0 to %d\n", command, option,
-                     last);
-        return false;
-    }
-    out = static_cast<int>(value);
-    return true;
-}
 
 // Connects and tells the operator the outcome as the port list does. A new link
 // searches 115200 twice and 625000; a board at 1250000 answers the next search,
@@ -67,7 +40,7 @@ int RunConnect(int argc, char** argv) {
         std::fprintf(stderr, "usage: quenlo-cli connect --port DEV\n");
         return 2;
     }
-    StdoutUi ui;
+    StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
     const int speed = ConnectBoard(ui, link, port);
     if (speed < 0) return 1;
@@ -118,18 +91,9 @@ int RunRom(int argc, char** argv) {
         return 2;
     }
 
-    StdoutUi ui;
-    const std::string model = files.front();
+    StdoutUi ui(true);
     const std::vector<std::string> motions(files.begin() + 1, files.end());
-    if (!EndsWithBac(model)) {
-        ui.ConsolePrint("BACファイルがありません\r\n");
-        return 1;
-    }
-    if (motions.empty()) {
-        ui.ConsolePrint("TRAファイルがありません\r\n");
-        return 1;
-    }
-    std::unique_ptr<CDataInfo> data = RunConversion(ui, model, motions, rate);
+    std::unique_ptr<CDataInfo> data = Convert(ui, files.front(), motions, rate);
     if (!data) return 1;
     const RomContent content =
         MakeRomContent(*data, static_cast<int>(motions.size()), IntervalMs(interval));

@@ -1,7 +1,5 @@
 // quenlo-cli frames: converts a model and its motions as the main window does and
 // prints every multi-servo command.
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "console.h"
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
@@ -16,31 +15,13 @@
 namespace quenlo::cli {
 namespace {
 
-// The console pane is standard output, through the same log stream as the
-// conversion's progress lines so the two keep their order.
-class StdoutUi : public OperatorUi {
-  public:
-    void ConsoleWrite(std::string_view text) override { LogWrite(Stream::Out, text); }
-    bool Confirm(std::string_view, std::string_view) override { return false; }
-    void SetBusy(bool) override {}
-};
-
-bool EndsWithBac(const std::string& path) {
-    return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".bac") == 0;
-}
-
 int Run(int argc, char** argv) {
     int rate = kDefaultRate;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--rate")) {
-            char* end = nullptr;
-            const long r = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
-            if (i + 1 >= argc || *end != '\0' || end == argv[i + 1] || r < 0 || r > 8) {
-                std::fprintf(stderr, "quenlo-cli frames: --rate takes a rate list index, 0 to 8\n");
+            if (!IndexOption("frames", "--rate", i + 1 < argc ? argv[i + 1] : nullptr, 8, rate))
                 return 2;
-            }
-            rate = static_cast<int>(r);
             ++i;
         } else {
             files.emplace_back(argv[i]);
@@ -51,20 +32,9 @@ int Run(int argc, char** argv) {
         return 2;
     }
 
-    StdoutUi ui;
-    const std::string model = files.front();
+    StdoutUi ui(false);
     const std::vector<std::string> motions(files.begin() + 1, files.end());
-    // The window's Convert button checks these before it converts.
-    if (!EndsWithBac(model)) {
-        ui.ConsolePrint("BACファイルがありません\r\n");
-        return 1;
-    }
-    if (motions.empty()) {
-        ui.ConsolePrint("TRAファイルがありません\r\n");
-        return 1;
-    }
-
-    std::unique_ptr<CDataInfo> data = RunConversion(ui, model, motions, rate);
+    std::unique_ptr<CDataInfo> data = Convert(ui, files.front(), motions, rate);
     if (!data) return 1;
     for (size_t number = 0; number < motions.size(); ++number) {
         const int index = data->FindMotion(static_cast<int>(number));

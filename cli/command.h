@@ -7,7 +7,7 @@ namespace quenlo::cli {
 
 struct Command {
     const char* name;
-    const char* usage;  // argument synopsis shown by --help
+    const char* usage;                  // argument synopsis shown by --help
     int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
 };
 

@@ -1,9 +1,11 @@
 // quenlo-cli: the main window's jobs from a shell, for scripts and headless use.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "command.h"
+#include "console.h"
 
 namespace quenlo::cli {
 namespace {
@@ -29,6 +31,18 @@ const char* OptionValue(int argc, char** argv, std::string_view option) {
     for (int i = 1; i + 1 < argc; ++i)
         if (option == argv[i]) return argv[i + 1];
     return nullptr;
+}
+
+bool IndexOption(const char* command, const char* option, const char* text, int last, int& out) {
+    char* end = nullptr;
+    const long value = text ? std::strtol(text, &end, 10) : -1;
+    if (!text || *end != '\0' || end == text || value < 0 || value > last) {
+        std::fprintf(stderr, "quenlo-cli %s: %s takes a list index, 0 to %d\n", command, option,
+                     last);
+        return false;
+    }
+    out = static_cast<int>(value);
+    return true;
 }
 
 }  // namespace quenlo::cli

@@ -2,6 +2,8 @@
 // content that maps motion-list entries to their records.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
@@ -33,7 +35,8 @@ TEST(RunConversion, ValidRunPrintsEveryStepAndAppliesTheRate) {
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(ui.console,
               "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n再生レート設定\r\nコマンド生成\r\n"
-              "ビューデータ生成\r\n変換成功\r\n");
+              "ビューデータ生成\r\n<preview>変換成功\r\n");
+    EXPECT_TRUE(ui.previewed_with_model);
     EXPECT_EQ(ui.busy_calls, (std::vector<bool>{true, false}));
     EXPECT_TRUE(data->model_loaded());
     EXPECT_TRUE(data->motion_loaded());
@@ -45,6 +48,35 @@ TEST(RunConversion, ValidRunPrintsEveryStepAndAppliesTheRate) {
     EXPECT_EQ(data->GetFrameCommand(0, 2)[7], 15);
     EXPECT_EQ(data->GetFrameCommand(1, 1)[7], 300 % 256);
     EXPECT_EQ(data->raw_motions().size(), 2u);
+}
+
+TEST(Convert, ChecksTheModelFieldFirstThenTheMotionList) {
+    Files f;
+    RecordingUi ui;
+    quenlo::LogCapture log;
+    EXPECT_EQ(quenlo::Convert(ui, "", {}, 3), nullptr);
+    EXPECT_EQ(quenlo::Convert(ui, "robot.tra", {f.m0}, 3), nullptr);
+    EXPECT_EQ(quenlo::Convert(ui, f.bac, {}, 3), nullptr);
+    EXPECT_EQ(ui.console,
+              "BACファイルがありません\r\nBACファイルがありません\r\nTRAファイルがありません\r\n");
+    EXPECT_TRUE(ui.busy_calls.empty());
+
+    // Only the field's first line counts, and the ending's case does not.
+    const std::string upper = f.dir + "UPPER.BAC";
+    ASSERT_EQ(std::rename(f.bac.c_str(), upper.c_str()), 0);
+    ui.console.clear();
+    EXPECT_NE(quenlo::Convert(ui, upper + "\r\nsecond line", {f.m0}, 3), nullptr);
+    EXPECT_EQ(ui.console.rfind("BAC解析中\r\n", 0), 0u);
+}
+
+TEST(Convert, AfterADropMissingInputsAreSilent) {
+    Files f;
+    RecordingUi ui;
+    quenlo::LogCapture log;
+    EXPECT_EQ(quenlo::TryAutoConversion(ui, "", {f.m0}, 3), nullptr);
+    EXPECT_EQ(quenlo::TryAutoConversion(ui, f.bac, {}, 3), nullptr);
+    EXPECT_EQ(ui.console, "");
+    EXPECT_NE(quenlo::TryAutoConversion(ui, f.bac, {f.m0}, 3), nullptr);
 }
 
 TEST(RunConversion, NoRateLeavesTheTimeScaleUnset) {

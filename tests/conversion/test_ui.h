@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion.h"
 #include "quenlo/core.h"
 
 namespace conversion_test {
@@ -13,9 +14,15 @@ class RecordingUi : public quenlo::OperatorUi {
     void ConsoleWrite(std::string_view text) override { console.append(text); }
     bool Confirm(std::string_view, std::string_view) override { return false; }
     void SetBusy(bool busy) override { busy_calls.push_back(busy); }
+    // Marks where the preview would be built, and checks the model is still held.
+    void ShowConversion(CDataInfo& data) override {
+        console.append("<preview>");
+        previewed_with_model = data.model_loaded();
+    }
 
     std::string console;
     std::vector<bool> busy_calls;
+    bool previewed_with_model = false;
 };
 
 }  // namespace conversion_test

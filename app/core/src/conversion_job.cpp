@@ -1,5 +1,7 @@
 // The conversion job of the main window: model, motions, time scale, commands,
 // with the operator's console lines.
+#include <strings.h>
+
 #include <algorithm>
 #include <new>
 
@@ -22,7 +24,39 @@ class BusyScope {
     OperatorUi& ui_;
 };
 
+// The model field as the Convert button reads it: its first line, at most 250
+// characters.
+std::string BacPath(const std::string& field) {
+    return field.substr(0, std::min(field.find_first_of("\r\n"), size_t{250}));
+}
+
+bool IsBacPath(const std::string& path) {
+    return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".bac") == 0;
+}
+
 }  // namespace
+
+std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
+                                   const std::vector<std::string>& motion_paths, int rate_index) {
+    const std::string path = BacPath(bac_field);
+    if (!IsBacPath(path)) {
+        ui.ConsolePrint("BACファイルがありません\r\n");
+        return nullptr;
+    }
+    if (motion_paths.empty()) {
+        ui.ConsolePrint("TRAファイルがありません\r\n");
+        return nullptr;
+    }
+    return RunConversion(ui, path, motion_paths, rate_index);
+}
+
+std::unique_ptr<CDataInfo> TryAutoConversion(OperatorUi& ui, const std::string& bac_field,
+                                             const std::vector<std::string>& motion_paths,
+                                             int rate_index) {
+    const std::string path = BacPath(bac_field);
+    if (!IsBacPath(path) || motion_paths.empty()) return nullptr;
+    return RunConversion(ui, path, motion_paths, rate_index);
+}
 
 // The caller drops its previous conversion before calling: the libraries hold
 // one model and one motion, and this run replaces them.
@@ -71,10 +105,8 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     ui.ConsolePrint("コマンド生成\r\n");
     if (data->mof_data()) data->mof_data()->BuildFrames();
 
-    // The preview is the window's: it builds its view data from the returned
-    // conversion right after this, while the model is still held, so the line is
-    // written here to keep the console's order.
     ui.ConsolePrint("ビューデータ生成\r\n");
+    ui.ShowConversion(*data);
     ui.ConsolePrint("変換成功\r\n");
     return data;
 }

@@ -16,6 +16,8 @@ void OperatorUi::ConsolePrint(const char* fmt, ...) {
     ConsoleWrite(std::string_view(text, len));
 }
 
-int IntervalMs(int index) { return index >= 0 && index < 5 ? kIntervalMs[index] : 0; }
+int IntervalMs(int index) {
+    return index >= 0 && index < 5 ? kIntervalMs[index] : 0;
+}
 
 }  // namespace quenlo

@@ -15,7 +15,7 @@ namespace quenlo {
 
 // What the core needs from whoever shows it to the operator.
 class OperatorUi {
-public:
+  public:
     virtual ~OperatorUi() = default;
     // Appends text to the console pane as it stands (callers carry "\r\n").
     virtual void ConsoleWrite(std::string_view text) = 0;
@@ -23,6 +23,9 @@ public:
     virtual bool Confirm(std::string_view caption, std::string_view text) = 0;
     // Wait cursor on while a long operation runs on the caller's thread.
     virtual void SetBusy(bool busy) = 0;
+    // Builds the preview of a conversion that has just succeeded, while the
+    // libraries still hold its model. Without a preview there is nothing to do.
+    virtual void ShowConversion(CDataInfo& /*data*/) {}
 
     // printf-style console line, cut to 499 characters like the dialog's.
     void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -55,13 +58,23 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
                                          const std::vector<std::string>& motion_paths,
                                          int rate_index);
 
+// The Convert button: the model field's first line (at most 250 characters)
+// must name a .bac file and the motion list must not be empty, else the
+// operator is told which is missing; then RunConversion.
+std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
+                                   const std::vector<std::string>& motion_paths, int rate_index);
+// The same after a drop: the checks are silent and a missing input is no error.
+std::unique_ptr<CDataInfo> TryAutoConversion(OperatorUi& ui, const std::string& bac_field,
+                                             const std::vector<std::string>& motion_paths,
+                                             int rate_index);
+
 // ---- ROM transfer ----------------------------------------------------------
 // Everything a ROM image holds, by motion-list position. An entry whose file
 // produced no commands has an empty frame list: an empty slot, nothing to play.
 struct RomContent {
-    std::vector<int32_t> motors;                               // motor codes, bone order
-    std::vector<std::vector<std::vector<uint8_t>>> entries;    // frame commands per entry
-    int interval_ms = 0;                                       // transition between motions
+    std::vector<int32_t> motors;                             // motor codes, bone order
+    std::vector<std::vector<std::vector<uint8_t>>> entries;  // frame commands per entry
+    int interval_ms = 0;                                     // transition between motions
 };
 
 // Collects the commands of each motion-list entry from a conversion, finding

@@ -1,7 +1,11 @@
-# Fails when libfigread.so exports anything but the names in exports.txt.
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+# Fails when a shared library's dynamic symbol table defines anything but the
+# names listed, one a line, in EXPECTED. Run with -DLIB=... -DEXPECTED=... [-DNM=...]
+if(NOT NM)
+  set(NM nm)
+endif()
+execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
+  message(FATAL_ERROR "${NM} failed on ${LIB}")
 endif()
 string(REGEX MATCHALL "[^ \n]+\n" lines "${out}")
 set(names)

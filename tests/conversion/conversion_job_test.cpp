@@ -18,20 +18,21 @@ using conversion_test::TempFolder;
 using conversion_test::WriteBac;
 using conversion_test::WriteTra;
 
-struct Files {
+// Each test gets its own folder of files, console and log.
+class ConversionJob : public ::testing::Test {
+  protected:
     std::string dir = TempFolder();
     std::string bac = WriteBac(dir + "robot.bac", {{"body"}, {"a(ID-00)"}, {"b(OD-01R)"}});
     std::string m0 = WriteTra(dir + "m0.tra", MakeMotion({0, 10, 15}, {"body", "a", "b"}));
     std::string m1 = WriteTra(dir + "m1.tra", MakeMotion({0, 100}, {"a"}));
     std::string none = WriteTra(dir + "none.tra", MakeMotion({0, 10}, {"body", "ghost"}));
     std::string nokeys = WriteTra(dir + "nokeys.tra", MakeMotion({}, {"a"}));
-};
-
-TEST(RunConversion, ValidRunPrintsEveryStepAndAppliesTheRate) {
-    Files f;
     RecordingUi ui;
     quenlo::LogCapture log;
-    auto data = quenlo::RunConversion(ui, f.bac, {f.m0, f.m1}, 6);  // "45": time scale 3
+};
+
+TEST_F(ConversionJob, ValidRunPrintsEveryStepAndAppliesTheRate) {
+    auto data = quenlo::RunConversion(ui, bac, {m0, m1}, 6);  // "45": time scale 3
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(ui.console,
               "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n再生レート設定\r\nコマンド生成\r\n"
@@ -47,88 +48,67 @@ TEST(RunConversion, ValidRunPrintsEveryStepAndAppliesTheRate) {
     EXPECT_EQ(data->GetFrameCommand(0, 1)[7], 30);
     EXPECT_EQ(data->GetFrameCommand(0, 2)[7], 15);
     EXPECT_EQ(data->GetFrameCommand(1, 1)[7], 300 % 256);
-    EXPECT_EQ(data->raw_motions().size(), 2u);
 }
 
-TEST(Convert, ChecksTheModelFieldFirstThenTheMotionList) {
-    Files f;
-    RecordingUi ui;
-    quenlo::LogCapture log;
+TEST_F(ConversionJob, ChecksTheModelFieldFirstThenTheMotionList) {
     EXPECT_EQ(quenlo::Convert(ui, "", {}, 3), nullptr);
-    EXPECT_EQ(quenlo::Convert(ui, "robot.tra", {f.m0}, 3), nullptr);
-    EXPECT_EQ(quenlo::Convert(ui, f.bac, {}, 3), nullptr);
+    EXPECT_EQ(quenlo::Convert(ui, "robot.tra", {m0}, 3), nullptr);
+    EXPECT_EQ(quenlo::Convert(ui, bac, {}, 3), nullptr);
     EXPECT_EQ(ui.console,
               "BACファイルがありません\r\nBACファイルがありません\r\nTRAファイルがありません\r\n");
     EXPECT_TRUE(ui.busy_calls.empty());
 
     // Only the field's first line counts, and the ending's case does not.
-    const std::string upper = f.dir + "UPPER.BAC";
-    ASSERT_EQ(std::rename(f.bac.c_str(), upper.c_str()), 0);
+    const std::string upper = dir + "UPPER.BAC";
+    ASSERT_EQ(std::rename(bac.c_str(), upper.c_str()), 0);
     ui.console.clear();
-    EXPECT_NE(quenlo::Convert(ui, upper + "\r\nsecond line", {f.m0}, 3), nullptr);
+    EXPECT_NE(quenlo::Convert(ui, upper + "\r\nsecond line", {m0}, 3), nullptr);
     EXPECT_EQ(ui.console.rfind("BAC解析中\r\n", 0), 0u);
 }
 
-TEST(Convert, AfterADropMissingInputsAreSilent) {
-    Files f;
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    EXPECT_EQ(quenlo::TryAutoConversion(ui, "", {f.m0}, 3), nullptr);
-    EXPECT_EQ(quenlo::TryAutoConversion(ui, f.bac, {}, 3), nullptr);
+TEST_F(ConversionJob, AfterADropMissingInputsAreSilent) {
+    EXPECT_EQ(quenlo::TryAutoConversion(ui, "", {m0}, 3), nullptr);
+    EXPECT_EQ(quenlo::TryAutoConversion(ui, bac, {}, 3), nullptr);
     EXPECT_EQ(ui.console, "");
-    EXPECT_NE(quenlo::TryAutoConversion(ui, f.bac, {f.m0}, 3), nullptr);
+    EXPECT_NE(quenlo::TryAutoConversion(ui, bac, {m0}, 3), nullptr);
 }
 
-TEST(RunConversion, NoRateLeavesTheTimeScaleUnset) {
-    Files f;
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    auto data = quenlo::RunConversion(ui, f.bac, {f.m0}, -1);
+TEST_F(ConversionJob, NoRateLeavesTheTimeScaleUnset) {
+    auto data = quenlo::RunConversion(ui, bac, {m0}, -1);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->mof_data()->motions()[0].time_scale, 1);
     EXPECT_EQ(data->GetFrameCommand(0, 1)[7], 10);
-    data = quenlo::RunConversion(ui, f.bac, {f.m0}, 9);
+    data = quenlo::RunConversion(ui, bac, {m0}, 9);
     EXPECT_EQ(data->mof_data()->motions()[0].time_scale, 1);
 }
 
-TEST(RunConversion, BadSecondOfThreeMotionsNamesItAndLeavesNoConversion) {
-    Files f;
-    const std::string bad = f.dir + "bad.tra";
-    std::ofstream(bad) << ";TRA\n(traVersion 5)\n";
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    auto data = quenlo::RunConversion(ui, f.bac, {f.m0, bad, f.m1}, 3);
-    EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(ui.console, "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n" + bad +
-                              "\r\n↑有効なTRA4ファイルではありません\r\n");
-    EXPECT_EQ(ui.busy_calls, (std::vector<bool>{true, false}));
+TEST_F(ConversionJob, AFileThatDoesNotConvertIsNamedAndLeavesNoConversion) {
+    const std::string bad_bac = dir + "bad.bac", bad_tra = dir + "bad.tra";
+    std::ofstream(bad_bac) << ";BAC\n(bacVersion 5)\n";
+    std::ofstream(bad_tra) << ";TRA\n(traVersion 5)\n";
+    const std::string not_tra = "\r\n↑有効なTRA4ファイルではありません\r\n";
+    struct Case {
+        std::string bac;
+        std::vector<std::string> motions;
+        std::string console;
+    };
+    const Case cases[] = {
+        {bad_bac, {m0}, "BAC解析中\r\n" + bad_bac + "\r\n↑有効なBAC6ファイルではありません\r\n"},
+        {bac, {m0, bad_tra, m1}, "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n" + bad_tra + not_tra},
+        // A motion without keys reads but has nothing to convert.
+        {bac, {nokeys}, "BAC解析中\r\nTRA#0解析中\r\n" + nokeys + not_tra},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.console);
+        RecordingUi run_ui;
+        EXPECT_EQ(quenlo::RunConversion(run_ui, c.bac, c.motions, 3), nullptr);
+        EXPECT_EQ(run_ui.console, c.console);
+        EXPECT_EQ(run_ui.busy_calls, (std::vector<bool>{true, false}));
+    }
 }
 
-TEST(RunConversion, MotionWithoutKeysIsNotAValidFile) {
-    Files f;
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    EXPECT_EQ(quenlo::RunConversion(ui, f.bac, {f.nokeys}, 3), nullptr);
-    EXPECT_EQ(ui.console, "BAC解析中\r\nTRA#0解析中\r\n" + f.nokeys +
-                              "\r\n↑有効なTRA4ファイルではありません\r\n");
-}
-
-TEST(RunConversion, BadModelNamesIt) {
-    Files f;
-    const std::string bad = f.dir + "bad.bac";
-    std::ofstream(bad) << ";BAC\n(bacVersion 5)\n";
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    EXPECT_EQ(quenlo::RunConversion(ui, bad, {f.m0}, 3), nullptr);
-    EXPECT_EQ(ui.console, "BAC解析中\r\n" + bad + "\r\n↑有効なBAC6ファイルではありません\r\n");
-    EXPECT_EQ(ui.busy_calls, (std::vector<bool>{true, false}));
-}
-
-TEST(RunConversion, MotionWithoutValuesHasNoRecordAndRomContentMapsByNumber) {
-    Files f;
-    RecordingUi ui;
-    quenlo::LogCapture log;
-    auto data = quenlo::RunConversion(ui, f.bac, {f.m0, f.none, f.m1}, 3);
+TEST_F(ConversionJob, MotionWithoutValuesHasNoRecordAndRomContentMapsByNumber) {
+    auto data = quenlo::RunConversion(ui, bac, {m0, none, m1}, 3);
     ASSERT_NE(data, nullptr);
     // The store holds two records; the third file's sits at index 1.
     ASSERT_EQ(data->mof_data()->motions().size(), 2u);

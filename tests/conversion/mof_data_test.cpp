@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numeric>
 
 #include "conversion.h"
 #include "quenlo/platform.h"
@@ -15,24 +14,12 @@ void Store(CMofData& d, int number, int time, int bone, int code, float angle) {
     d.StoreValue(number, time, bone, code, angle, 0.0f, kZero, kZero);
 }
 
-int Position(const std::vector<uint8_t>& frame, int slot) {
-    return frame.at(8 + 2 * slot) | frame.at(9 + 2 * slot) << 8;
-}
-
-uint8_t Sum(const std::vector<uint8_t>& frame) {
-    return static_cast<uint8_t>(std::accumulate(frame.begin(), frame.end() - 1, 0u) & 0xFF);
-}
-
 TEST(Position, EndsAndMiddle) {
-    EXPECT_EQ(PositionOf(0), 7500);
-    EXPECT_EQ(PositionOf(135), 11500);
-    EXPECT_EQ(PositionOf(-135), 3500);
-    EXPECT_EQ(PositionOf(150), 11500);
-    EXPECT_EQ(PositionOf(-180), 3500);
-    EXPECT_EQ(PositionOf(1), 7529);  // 136 * 8000 / 270 truncates
-    EXPECT_EQ(PositionOf(-1), 7470);
-    EXPECT_EQ(PositionOf(2147483647), 11500);
-    EXPECT_EQ(PositionOf(-2147483647 - 1), 3500);
+    // 1 degree: 136 * 8000 / 270 truncates.
+    const int32_t cases[][2] = {{0, 7500},    {135, 11500},       {-135, 3500},
+                                {150, 11500}, {-180, 3500},       {1, 7529},
+                                {-1, 7470},   {INT32_MAX, 11500}, {INT32_MIN, 3500}};
+    for (const auto& [angle, position] : cases) EXPECT_EQ(PositionOf(angle), position) << angle;
 }
 
 TEST(StoreValue, RoundsHalfAwayFromZero) {
@@ -84,26 +71,22 @@ TEST(StoreValue, MotionsAndKeysInOrderOfFirstAppearance) {
 
 TEST(BuildFrame, TwentyServosMakeA49ByteCommand) {
     CMofData d;
-    // Stored in descending servo order: the positions still come out ascending.
+    // Servo number i at i * 5 - 50 degrees, stored in descending servo order:
+    // the positions still come out ascending.
     for (int i = 19; i >= 0; --i) {
-        const int code = (i % 2) * 100 + i / 2;  // servo number i
+        const int code = (i % 2) * 100 + i / 2;
         Store(d, 0, 0, i, code, static_cast<float>(i * 5 - 50));
     }
     d.BuildFrames();
     const MofMotion& m = d.motions()[0];
     ASSERT_EQ(m.frames.size(), 1u);
-    const std::vector<uint8_t>& f = m.frames[0];
-    ASSERT_EQ(f.size(), 49u);
-    EXPECT_EQ(f[0], 0x31);
-    EXPECT_EQ(f[1], 0x10);
-    EXPECT_EQ(f[2], 0xFF);
-    EXPECT_EQ(f[3], 0xFF);
-    EXPECT_EQ(f[4], 0x0F);
-    EXPECT_EQ(f[5], 0x00);
-    EXPECT_EQ(f[6], 0x00);
-    EXPECT_EQ(f[7], 1);  // first key at time 0: speed = time scale
-    for (int s = 0; s < 20; ++s) EXPECT_EQ(Position(f, s), PositionOf(s * 5 - 50)) << s;
-    EXPECT_EQ(f[48], Sum(f));
+    // Speed byte 1: the first key at time 0 gets the time scale.
+    EXPECT_EQ(m.frames[0],
+              (std::vector<uint8_t>{0x31, 0x10, 0xFF, 0xFF, 0x0F, 0x00, 0x00, 0x01, 0x82, 0x17,
+                                    0x16, 0x18, 0xAA, 0x18, 0x3E, 0x19, 0xD3, 0x19, 0x67, 0x1A,
+                                    0xFB, 0x1A, 0x8F, 0x1B, 0x23, 0x1C, 0xB7, 0x1C, 0x4C, 0x1D,
+                                    0xE0, 0x1D, 0x74, 0x1E, 0x08, 0x1F, 0x9C, 0x1F, 0x30, 0x20,
+                                    0xC4, 0x20, 0x59, 0x21, 0xED, 0x21, 0x81, 0x22, 0xA6}));
     // The pose keeps the key's order.
     ASSERT_EQ(m.poses.size(), 1u);
     ASSERT_EQ(m.poses[0].values.size(), 20u);
@@ -111,17 +94,21 @@ TEST(BuildFrame, TwentyServosMakeA49ByteCommand) {
     EXPECT_EQ(m.poses[0].speed, 1);
 }
 
-TEST(BuildFrame, GroupOneIndexThreeIsServoSevenInBitSevenOfByteTwo) {
+TEST(BuildFrame, OnlyTheFirstBoneOfAServoWithinTheBitmapGetsAPosition) {
     CMofData d;
-    Store(d, 0, 0, 4, 103, 90.0f);
-    Store(d, 0, 0, 1, 2, -90.0f);  // group 0, index 2: servo 4
+    Store(d, 0, 0, 4, 103, 90.0f);  // group 1, index 3: servo 7, bit 7 of byte 2
+    Store(d, 0, 0, 1, 2, -90.0f);   // servo 4, ahead of servo 7
+    Store(d, 0, 0, 0, 120, 10.0f);  // OD-20: servo 41, beyond the bitmap
+    Store(d, 0, 0, 2, 119, 10.0f);  // OD-19: servo 39, the last bit
+    Store(d, 0, 0, 3, 2, 50.0f);    // servo 4 again: no second position
     d.BuildFrames();
-    const std::vector<uint8_t>& f = d.motions()[0].frames.at(0);
-    ASSERT_EQ(f.size(), 13u);
-    EXPECT_EQ(f[2], 0x80 | 0x10);
-    EXPECT_EQ(Position(f, 0), PositionOf(-90));  // servo 4 first
-    EXPECT_EQ(Position(f, 1), PositionOf(90));
-    EXPECT_EQ(f[12], Sum(f));
+    const MofMotion& m = d.motions()[0];
+    EXPECT_EQ(m.frames.at(0), (std::vector<uint8_t>{0x0F, 0x10, 0x90, 0x00, 0x00, 0x00, 0x80, 0x01,
+                                                    0xE1, 0x12, 0xB6, 0x27, 0x74, 0x1E, 0x92}));
+    // The pose leaves out only the servo beyond the bitmap.
+    std::vector<int> bones;
+    for (const MofPoseValue& v : m.poses.at(0).values) bones.push_back(v.bone);
+    EXPECT_EQ(bones, (std::vector<int>{4, 1, 2, 3}));
 }
 
 TEST(BuildFrame, SpeedFromKeyDistanceTimesScaleModulo256) {
@@ -132,38 +119,10 @@ TEST(BuildFrame, SpeedFromKeyDistanceTimesScaleModulo256) {
     d.BuildFrames();
     std::vector<int> speeds;
     for (const auto& f : d.motions()[0].frames) speeds.push_back(f[7]);
-    // 0: 3; 5: 15; 105: 300 % 256 = 44; 50 (backwards): 3; 16777215: (16777165*3) % 256
-    EXPECT_EQ(speeds, (std::vector<int>{3, 15, 44, 3, (16777165LL * 3) % 256}));
+    // 0: 3; 5: 15; 105: 300 % 256 = 44; 50 (backwards): 3; 16777215: 16777165 * 3 % 256
+    EXPECT_EQ(speeds, (std::vector<int>{3, 15, 44, 3, 103}));
     for (size_t k = 0; k < d.motions()[0].poses.size(); ++k)
         EXPECT_EQ(d.motions()[0].poses[k].speed, speeds[k]);
-}
-
-TEST(BuildFrame, ServoBeyondTheBitmapIsLeftOutOfCommandAndPose) {
-    CMofData d;
-    Store(d, 0, 0, 0, 120, 10.0f);  // OD-20: servo 41
-    Store(d, 0, 0, 1, 119, 10.0f);  // OD-19: servo 39, the last bit
-    Store(d, 0, 0, 2, 0, 10.0f);
-    d.BuildFrames();
-    const MofMotion& m = d.motions()[0];
-    const std::vector<uint8_t>& f = m.frames.at(0);
-    ASSERT_EQ(f.size(), 13u);
-    EXPECT_EQ(f[0], 13);
-    EXPECT_EQ(f[2], 0x01);
-    EXPECT_EQ(f[6], 0x80);
-    EXPECT_EQ(f[12], Sum(f));
-    ASSERT_EQ(m.poses[0].values.size(), 2u);
-    EXPECT_EQ(m.poses[0].values[0].bone, 1);
-}
-
-TEST(BuildFrame, SecondBoneOnTheSameServoDoesNotAddAPosition) {
-    CMofData d;
-    Store(d, 0, 0, 0, 5, 10.0f);
-    Store(d, 0, 0, 1, 5, 50.0f);
-    d.BuildFrames();
-    const std::vector<uint8_t>& f = d.motions()[0].frames.at(0);
-    ASSERT_EQ(f.size(), 11u);
-    EXPECT_EQ(Position(f, 0), PositionOf(10));
-    EXPECT_EQ(d.motions()[0].poses[0].values.size(), 2u);
 }
 
 TEST(BuildFrames, RebuildingDoesNotDuplicate) {

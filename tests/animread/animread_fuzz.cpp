@@ -7,41 +7,20 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
 
+#include "test_motions.h"
 #include "tra4_reader.h"
 
 namespace {
 
 using namespace quenlo::tra4;
+using test::SameBits;
 
 void Require(bool ok) {
     if (!ok) std::abort();
-}
-
-bool SameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool SameMotion(const Motion& a, const Motion& b) {
-    if (a.times != b.times || a.bones.size() != b.bones.size()) return false;
-    for (std::size_t i = 0; i < a.bones.size(); ++i) {
-        const Bone &x = a.bones[i], &y = b.bones[i];
-        if (x.name != y.name || x.mirror != y.mirror || x.keys.size() != y.keys.size())
-            return false;
-        for (std::size_t k = 0; k < x.keys.size(); ++k) {
-            const Key &p = x.keys[k], &q = y.keys[k];
-            for (int j = 0; j < 3; ++j)
-                if (!SameBits(p.rotate[j], q.rotate[j]) ||
-                    !SameBits(p.translate[j], q.translate[j]))
-                    return false;
-            if (!SameBits(p.roll, q.roll)) return false;
-        }
-    }
-    return true;
 }
 
 bool Between(float v, float a, float b) {
@@ -123,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Motion back;
         ParseError err2;
         Require(Parse(again, back, err2));
-        Require(SameMotion(back, m));
+        Require(SameBits(back, m));
     } else {
-        Require(SameMotion(m, untouched));
+        Require(SameBits(m, untouched));
         std::size_t lines = 1;
         for (char c : text) lines += c == '\n';
         Require(err.line >= 0 && static_cast<std::size_t>(err.line) <= lines);

@@ -1,11 +1,10 @@
 // Writes the fuzzer's seed corpus: motions of several shapes, made by the
 // writer. Usage: animread_fuzz_seeds DIR
-#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "tra4_writer.h"
+#include "test_motions.h"
 
 using namespace quenlo::tra4;
 
@@ -47,12 +46,7 @@ int main(int argc, char** argv) {
     crlf.comment = "walk cycle\nsecond line";
     put(walk, crlf);
 
-    Motion extreme;
-    extreme.times = {0, kMaxKeyTime};
-    Bone& e = extreme.AddBone("x");
-    e.keys[0] = {{FLT_MAX, -FLT_MAX, FLT_MIN}, {-0.0f, 1e-45f, 1e-40f}, -0.0f};
-    e.keys[1] = {{0.1f, 1.0f / 3, 16777217.0f}, {1e30f, -1e-30f, 123456.789f}, 359.99997f};
-    put(extreme);
+    put(test::ExtremeMotion());
 
     Motion many;
     for (int k = 0; k < 40; ++k) many.times.push_back(k * 7);

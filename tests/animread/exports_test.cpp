@@ -43,19 +43,23 @@ class AnimreadExports : public ::testing::Test {
         return rc;
     }
 
+    // What every query answers for a bone or key it does not hold.
+    static void ExpectNothingAt(int bone, int key) {
+        EXPECT_EQ(fntraGetBoneName(bone), nullptr);
+        EXPECT_FALSE(fntraGetAnimeRevers(bone));
+        EXPECT_EQ(fntraGetAnimeKeyValue(key), 0);
+        float r[3] = {9, 9, 9}, u[3] = {9, 9, 9};
+        fntraGetRotateValue(bone, 10, r);
+        fntraGetTransValue(bone, 10, u);
+        EXPECT_TRUE(r[0] == 0 && r[1] == 0 && r[2] == 0);
+        EXPECT_TRUE(u[0] == 0 && u[1] == 0 && u[2] == 0);
+        EXPECT_EQ(fntraGetRollValue(bone, 10), 0.0f);
+    }
+
     static void ExpectNothingHeld() {
         EXPECT_EQ(fntraGetAnimeNumber(), 0u);
         EXPECT_EQ(fntraGetBoneNumber(), 0u);
-        EXPECT_EQ(fntraGetBoneName(0), nullptr);
-        EXPECT_FALSE(fntraGetAnimeRevers(0));
-        EXPECT_EQ(fntraGetAnimeKeyValue(0), 0);
-        float v[3] = {9, 9, 9};
-        fntraGetRotateValue(0, 0, v);
-        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
-        v[0] = v[1] = v[2] = 9;
-        fntraGetTransValue(0, 0, v);
-        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
-        EXPECT_EQ(fntraGetRollValue(0, 0), 0.0f);
+        ExpectNothingAt(0, 0);
     }
 
     fs::path dir_;
@@ -70,12 +74,9 @@ TEST_F(AnimreadExports, AnswersTheMotionOfAGoodFile) {
     EXPECT_EQ(fntraGetAnimeNumber(), 3u);
     EXPECT_EQ(fntraGetBoneNumber(), 3u);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(fntraGetAnimeKeyValue(k), m.times[k]);
-    EXPECT_STREQ(fntraGetBoneName(0), "base");
-    EXPECT_STREQ(fntraGetBoneName(1), "\x98\x72\x83\x5C");
-    EXPECT_STREQ(fntraGetBoneName(2), "");
-    EXPECT_FALSE(fntraGetAnimeRevers(0));
-    EXPECT_TRUE(fntraGetAnimeRevers(1));
     for (int b = 0; b < 3; ++b) {
+        EXPECT_STREQ(fntraGetBoneName(b), m.bones[b].name.c_str());  // Shift_JIS bytes as read
+        EXPECT_EQ(fntraGetAnimeRevers(b), m.bones[b].mirror);
         for (int k = 0; k < 3; ++k) {
             const int t = fntraGetAnimeKeyValue(k);
             float r[3], u[3];
@@ -98,16 +99,7 @@ TEST_F(AnimreadExports, OutOfRangeQueriesAnswerNothing) {
     ASSERT_EQ(Analyse(Write("good.tra", test::Text(test::SampleMotion())).c_str()), 0);
     for (int bad : {-1, 3, INT_MAX, INT_MIN}) {
         SCOPED_TRACE(bad);
-        EXPECT_EQ(fntraGetBoneName(bad), nullptr);
-        EXPECT_FALSE(fntraGetAnimeRevers(bad));
-        float v[3] = {9, 9, 9};
-        fntraGetRotateValue(bad, 10, v);
-        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
-        v[0] = v[1] = v[2] = 9;
-        fntraGetTransValue(bad, 10, v);
-        EXPECT_EQ(v[0] + v[1] + v[2], 0.0f);
-        EXPECT_EQ(fntraGetRollValue(bad, 10), 0.0f);
-        EXPECT_EQ(fntraGetAnimeKeyValue(bad), 0);
+        ExpectNothingAt(bad, bad);
     }
     // A null output array is ignored rather than written.
     fntraGetRotateValue(0, 0, nullptr);
@@ -144,9 +136,6 @@ TEST_F(AnimreadExports, FailureWritesOneLineAndReleasesThePreviousMotion) {
         ASSERT_EQ(fntraGetBoneNumber(), 3u);
         EXPECT_EQ(Analyse(c.path.c_str()), 1);
         ExpectNothingHeld();
-        // Exactly one line.
-        ASSERT_FALSE(err_.empty());
-        EXPECT_EQ(err_.find('\n'), err_.size() - 1);
         EXPECT_EQ(err_, c.line);
     }
     EXPECT_EQ(Analyse(nullptr), 1);

@@ -1,7 +1,9 @@
 // Motions the tests build with the writer, and small helpers around them.
 #pragma once
 
+#include <cfloat>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "tra4_writer.h"
@@ -22,6 +24,19 @@ inline Motion SampleMotion() {
     arm.keys[1] = {{-0.1f, -0.2f, -0.3f}, {7, 8, 9}, 90};
     arm.keys[2] = {{1e-30f, 3.4e38f, -0.0f}, {0, 0, 0}, 180};
     m.AddBone("");
+    return m;
+}
+
+// Values at the edges of float: the largest, the smallest normal, subnormals,
+// negative zero, and ones with long shortest forms; the last key time allowed.
+inline Motion ExtremeMotion() {
+    Motion m;
+    m.times = {0, kMaxKeyTime};
+    Bone& b = m.AddBone("x");
+    b.keys[0] = {{FLT_MAX, -FLT_MAX, FLT_MIN},
+                 {-0.0f, std::numeric_limits<float>::denorm_min(), 1e-40f},
+                 -0.0f};
+    b.keys[1] = {{0.1f, 1.0f / 3, 16777217.0f}, {1e30f, -1e-30f, 123456.789f}, 359.99997f};
     return m;
 }
 

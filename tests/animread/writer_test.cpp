@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
-#include <limits>
+#include <cstring>
 #include <random>
 
 #include "test_motions.h"
@@ -56,21 +55,19 @@ Motion RandomMotion(std::mt19937& rng) {
 }
 
 TEST(Tra4Writer, RoundTripKeepsEveryBit) {
-    Motion extreme;
-    extreme.times = {0, kMaxKeyTime};
-    Bone& b = extreme.AddBone("x");
-    b.keys[0] = {{FLT_MAX, -FLT_MAX, FLT_MIN},
-                 {-0.0f, std::numeric_limits<float>::denorm_min(), 1e-40f},
-                 -0.0f};
-    b.keys[1] = {{0.1f, 1.0f / 3, 16777217.0f}, {1e30f, -1e-30f, 123456.789f}, 359.99997f};
+    // Fixed shapes first: Shift_JIS names and mirror flags, no keys, bones without keys.
+    std::vector<Motion> motions = {test::ExtremeMotion(), test::SampleMotion(), Motion{}};
+    motions.emplace_back().AddBone("x");
     std::mt19937 rng(20261207);
-    for (int i = 0; i < 200; ++i) {
-        const Motion m = i == 0 ? extreme : RandomMotion(rng);
+    for (int i = 0; i < 199; ++i) motions.push_back(RandomMotion(rng));
+    for (std::size_t i = 0; i < motions.size(); ++i) {
+        const Motion& m = motions[i];
         WriteOptions options;
         options.crlf = i % 2;
-        if (i % 3 == 0) options.comment = "motion " + std::to_string(i) + "\nsecond line";
+        if (i % 3 == 0) options.comment = "motion " + std::to_string(i) + "\n\x83\x5C; ( and \"";
         std::string text, err;
         ASSERT_TRUE(ToText(m, text, &err, options)) << err;
+        EXPECT_EQ(text.find('\r') != std::string::npos, options.crlf) << text;
         Motion back;
         ParseError perr;
         ASSERT_TRUE(Parse(text, back, perr)) << perr.line << ": " << perr.message << "\n" << text;
@@ -79,67 +76,31 @@ TEST(Tra4Writer, RoundTripKeepsEveryBit) {
 }
 
 TEST(Tra4Writer, RefusesWhatTheReaderWouldRefuse) {
-    auto base = [] {
+    struct Case {
+        const char* why;
+        void (*spoil)(Motion&);
+    };
+    const Case cases[] = {
+        {"key time 0 is not after 0", [](Motion& m) { m.times[1] = 0; }},
+        {"key time -1 outside", [](Motion& m) { m.times[0] = -1; }},
+        {"outside 0 to 16777215", [](Motion& m) { m.times[1] = kMaxKeyTime + 1; }},
+        {"has 1 keys, the motion has 2", [](Motion& m) { m.bones[0].keys.pop_back(); }},
+        {"holds a quote or a control byte", [](Motion& m) { m.bones[0].name = "a\"b"; }},
+        {"holds a quote or a control byte", [](Motion& m) { m.bones[0].name = "a\nb"; }},
+        {"bone name longer than 1024",
+         [](Motion& m) { m.bones[0].name.assign(kMaxNameBytes + 1, 'n'); }},
+        {"translate value is not finite", [](Motion& m) { m.bones[0].keys[1].translate[2] = NAN; }},
+        {"roll value is not finite", [](Motion& m) { m.bones[0].keys[0].roll = INFINITY; }},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(i);
         Motion m;
         m.times = {0, 10};
         m.AddBone("a");
-        return m;
-    };
-    struct Case {
-        const char* what;
-        Motion m;
-        const char* why;
-    };
-    std::vector<Case> cases;
-    {
-        Motion m = base();
-        m.times = {0, 0};
-        cases.push_back({"equal times", m, "key time 0 is not after 0"});
-    }
-    {
-        Motion m = base();
-        m.times = {-1, 10};
-        cases.push_back({"negative time", m, "key time -1 outside"});
-    }
-    {
-        Motion m = base();
-        m.times = {0, kMaxKeyTime + 1};
-        cases.push_back({"time too large", m, "outside 0 to 16777215"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].keys.pop_back();
-        cases.push_back({"missing key", m, "has 1 keys, the motion has 2"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].name = "a\"b";
-        cases.push_back({"quote", m, "holds a quote or a control byte"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].name = "a\nb";
-        cases.push_back({"line end", m, "holds a quote or a control byte"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].name.assign(kMaxNameBytes + 1, 'n');
-        cases.push_back({"long name", m, "bone name longer than 1024"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].keys[1].translate[2] = std::numeric_limits<float>::quiet_NaN();
-        cases.push_back({"nan", m, "translate value is not finite"});
-    }
-    {
-        Motion m = base();
-        m.bones[0].keys[0].roll = std::numeric_limits<float>::infinity();
-        cases.push_back({"inf", m, "roll value is not finite"});
-    }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        c.spoil(m);
         std::string text = "untouched", err;
-        EXPECT_FALSE(ToText(c.m, text, &err));
+        EXPECT_FALSE(ToText(m, text, &err));
         EXPECT_NE(err.find(c.why), std::string::npos) << err;
         EXPECT_EQ(text, "untouched");
     }

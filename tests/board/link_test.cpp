@@ -1,4 +1,4 @@
-// The serial link: framing, hex dumps, replies, port set-up and speed search.
+// The serial link: framing, hex dumps, replies, port set-up and the image on connect.
 #include <gtest/gtest.h>
 
 #include "scripted_port.h"
@@ -11,12 +11,6 @@ using quenlo::SerialError;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Iota(int n) {
-    Bytes b;
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(i));
-    return b;
-}
 
 TEST(Transfer, RamWriteFrameAndAcknowledgedReplyAreLogged) {
     Rig rig;
@@ -31,25 +25,17 @@ TEST(Transfer, RamWriteFrameAndAcknowledgedReplyAreLogged) {
 }
 
 TEST(Transfer, HexDumpBreaksAfterEverySixteenthByteButTheLast) {
-    Rig rig;
-    LogCapture log;
-    const Bytes b17 = Iota(17);
-    ASSERT_TRUE(rig.link->Transfer(b17.data(), 17));
-    EXPECT_EQ(log.out(),
-              ">> 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n   10\r\n"
-              "<< 04 FE 06 08\r\n");
-    log.clear();
-    const Bytes b16 = Iota(16);
-    ASSERT_TRUE(rig.link->Transfer(b16.data(), 16));
-    EXPECT_EQ(log.out(),
-              ">> 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n"
-              "<< 04 FE 06 08\r\n");
-    log.clear();
-    const Bytes b33 = Iota(33);
-    ASSERT_TRUE(rig.link->Transfer(b33.data(), 33));
-    EXPECT_EQ(log.out().substr(0, log.out().find("<<")),
-              ">> 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n"
-              "   10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F\r\n   20\r\n");
+    const std::string row0 = ">> 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n";
+    const std::string row1 = "   10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F\r\n";
+    for (auto [n, dump] :
+         {std::pair{16, row0}, {17, row0 + "   10\r\n"}, {33, row0 + row1 + "   20\r\n"}}) {
+        Rig rig;
+        LogCapture log;
+        Bytes bytes;
+        for (int i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(i));
+        ASSERT_TRUE(rig.link->Transfer(bytes.data(), n));
+        EXPECT_EQ(log.out(), dump + "<< 04 FE 06 08\r\n") << n;
+    }
 }
 
 TEST(Transfer, ReplyDumpLengthFollowsItsFirstByte) {
@@ -132,30 +118,6 @@ TEST(OpenPort, EachFailureHasItsLineAndLeavesThePortClosed) {
     EXPECT_EQ(rig.link->OpenPort(nullptr), -1);
     EXPECT_EQ(log.err(), "There is not doing about COM.\n");
     EXPECT_EQ(log.out(), "");
-}
-
-TEST(Connect, BoardAtHighestSpeedIsFoundByTheSecondConnect) {
-    Rig rig;
-    rig.port->open = false;
-    rig.port->answer_baud = 1250000;
-    LogCapture log;
-    EXPECT_EQ(rig.link->Connect("ttyUSB0"), -1);
-    ASSERT_EQ(rig.port->opens.size(), 3u);
-    EXPECT_EQ(rig.port->opens[0].baud, 115200u);
-    EXPECT_EQ(rig.port->opens[1].baud, 115200u);
-    EXPECT_EQ(rig.port->opens[2].baud, 625000u);
-    EXPECT_FALSE(rig.link->IsOpen());
-    EXPECT_EQ(rig.link->speed_index(), 2);
-    // Two read failures and one 10 ms pause per attempt.
-    EXPECT_EQ(rig.clock.slept(), (std::vector<uint32_t>{10, 10, 10}));
-
-    rig.port->writes.clear();
-    EXPECT_EQ(rig.link->Connect("ttyUSB0"), 2);
-    EXPECT_EQ(rig.port->opens.back().baud, 1250000u);
-    EXPECT_TRUE(rig.link->IsOpen());
-    ASSERT_EQ(rig.port->writes.size(), 2u);
-    EXPECT_EQ(rig.port->writes[0], (Bytes{0x03, 0xFE, 0x01}));
-    EXPECT_EQ(rig.port->writes[1], (Bytes{0x09, 0x00, 0x02, 0x00, 0x00, 0x00, 0x80, 0x00, 0x8B}));
 }
 
 TEST(Connect, KeepsTheImageAndStopsWhenThePortWillNotOpen) {

@@ -8,7 +8,6 @@ using board_test::RecordingUi;
 using board_test::Rig;
 using board_test::RomSpan;
 using board_test::RomWrites;
-using board_test::Sum;
 using quenlo::LogCapture;
 using quenlo::RomContent;
 
@@ -17,13 +16,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-// A multi-servo command for servo numbers 0 to n-1.
-Bytes Frame(int n, uint8_t speed, uint16_t position) {
-    Bytes f{static_cast<uint8_t>(2 * n + 9), 0x10, 0, 0, 0, 0, 0, speed};
-    for (int s = 0; s < n; ++s) f[2 + s / 8] |= static_cast<uint8_t>(1 << (s % 8));
-    for (int s = 0; s < n; ++s) f.push_back(position & 0xFF), f.push_back(position >> 8);
-    f.push_back(Sum(f));
-    return f;
+// A multi-servo command for servo numbers 0 to 3.
+Bytes Frame(uint8_t speed, uint16_t position) {
+    return quenlo::sim::test::Move({0, 1, 2, 3}, speed, std::vector<uint16_t>(4, position));
 }
 
 // A frame of exactly `length` bytes; the layout check looks only at lengths.
@@ -37,9 +32,9 @@ RomContent Robot() {
     RomContent c;
     c.motors = {0, 100, 1, 101, 118};  // the last has no place on the board
     c.entries = {
-        {Frame(4, 20, 7000), Frame(4, 30, 8000)},
-        {Frame(4, 10, 7500)},
-        {Frame(4, 5, 6000), Frame(4, 5, 6100), Frame(4, 5, 6200)},
+        {Frame(20, 7000), Frame(30, 8000)},
+        {Frame(10, 7500)},
+        {Frame(5, 6000), Frame(5, 6100), Frame(5, 6200)},
     };
     c.interval_ms = 500;
     return c;
@@ -63,13 +58,8 @@ TEST(WriteRomImage, WritesEveryPartInOrderAndRebootsTheBoard) {
     for (size_t i = 0; i < content.entries.size(); ++i) {
         Bytes slot;
         for (const Bytes& f : content.entries[i]) slot.insert(slot.end(), f.begin(), f.end());
-        slot.insert(slot.end(), {0x03, 0x0D, 0x10});
-        EXPECT_EQ(RomSpan(rom, 0x0B80 + 0x1000 * static_cast<uint32_t>(i), slot.size() + 1),
-                  [&] {
-                      Bytes s = slot;
-                      s.push_back(0xFF);
-                      return s;
-                  }())
+        slot.insert(slot.end(), {0x03, 0x0D, 0x10, 0xFF});  // RETURN, then nothing
+        EXPECT_EQ(RomSpan(rom, 0x0B80 + 0x1000 * static_cast<uint32_t>(i), slot.size()), slot)
             << "slot " << i;
     }
     // Four records written, and the boot program copies four (80 bytes).
@@ -82,10 +72,9 @@ TEST(WriteRomImage, WritesEveryPartInOrderAndRebootsTheBoard) {
     // The home pose is the first frame of the first motion, stored as it is.
     const Bytes& home = content.entries[0][0];
     EXPECT_NE(std::search(boot.begin(), boot.end(), home.begin(), home.end()), boot.end());
-    // Boot program and loop end where the formulas say: nothing stored after them below 0x0800.
+    // Nothing is stored between the play loop and 0x0800.
     const uint32_t end =
         static_cast<uint32_t>(CUsbIO::BootProgramLength(4, 17) + CUsbIO::MotionLoopLength(3));
-    EXPECT_NE(RomSpan(rom, end - 1, 1), Bytes{0xFF});
     EXPECT_EQ(RomSpan(rom, end, 0x0800 - end), Bytes(0x0800 - end, 0xFF));
     EXPECT_EQ(rig.port->writes.back(),
               (Bytes{0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x11}));

@@ -5,20 +5,22 @@
 
 using board_test::DecodeRom;
 using board_test::Narrative;
+using board_test::Record;
 using board_test::Rig;
 using board_test::RomSpan;
 using board_test::RomWrites;
-using board_test::Sum;
+using board_test::Table;
 using quenlo::LogCapture;
+using quenlo::sim::test::AllServos;
+using quenlo::sim::test::Call;
+using quenlo::sim::test::Copy;
+using quenlo::sim::test::Jump;
+using quenlo::sim::test::RamWord;
+using quenlo::sim::test::RomProgram;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes WithSum(Bytes b) {
-    b.push_back(Sum(b));
-    return b;
-}
 
 // The instructions stored back to back from `from` up to `to`.
 std::vector<Bytes> Instructions(const RomWrites& rom, uint32_t from, uint32_t to) {
@@ -32,23 +34,6 @@ std::vector<Bytes> Instructions(const RomWrites& rom, uint32_t from, uint32_t to
     return out;
 }
 
-Bytes Ram16(uint32_t address, uint16_t value) {
-    return WithSum({0x09, 0x00, 0x02, static_cast<uint8_t>(address),
-                    static_cast<uint8_t>(address >> 8), 0x00, static_cast<uint8_t>(value),
-                    static_cast<uint8_t>(value >> 8)});
-}
-
-Bytes Copy(uint32_t target, uint32_t source, uint8_t n) {
-    return WithSum({0x0B, 0x00, 0x03, static_cast<uint8_t>(target),
-                    static_cast<uint8_t>(target >> 8), 0x00, static_cast<uint8_t>(source),
-                    static_cast<uint8_t>(source >> 8), 0x00, n});
-}
-
-Bytes Jump(uint8_t code, uint32_t target, uint8_t condition) {
-    return WithSum({0x07, code, static_cast<uint8_t>(target), static_cast<uint8_t>(target >> 8),
-                    static_cast<uint8_t>(target >> 16), condition});
-}
-
 TEST(RomWait, StoresCounterStepAndConditionalJump) {
     for (auto [ms, n] : {std::pair{50, 1}, {1999, 19}, {0, 1}, {500, 5}, {2000, 20}}) {
         Rig rig;
@@ -59,13 +44,9 @@ TEST(RomWait, StoresCounterStepAndConditionalJump) {
         EXPECT_EQ(rig.link->rom_cursor(), 25);
         const RomWrites rom = DecodeRom(rig.port->writes);
         EXPECT_EQ(rom.frames, 3);
-        EXPECT_EQ(RomSpan(rom, 0, 25), [&] {
-            Bytes all = Ram16(0x003C, static_cast<uint16_t>(n));
-            for (uint8_t b : WithSum({0x09, 0x07, 0x82, 0x3C, 0x00, 0x00, 0x00, 0x80}))
-                all.push_back(b);
-            for (uint8_t b : Jump(0x0B, 9, 0x04)) all.push_back(b);
-            return all;
-        }());
+        RomProgram wait;
+        wait.Wait(static_cast<uint16_t>(n));
+        EXPECT_EQ(RomSpan(rom, 0, 25), wait.Image());
     }
 }
 
@@ -74,34 +55,16 @@ TEST(BootProgram, StopsTheBoardThenStoresEveryInstructionInOrder) {
     LogCapture log;
     const int32_t motors[2] = {0, 100};
     ASSERT_TRUE(rig.link->WriteBootProgram(CUsbIO::RecordCount(2, motors), nullptr));
-    EXPECT_EQ(rig.port->writes.at(0), Ram16(0x0000, 0x8000));  // straight into RAM
-    const RomWrites rom = DecodeRom(rig.port->writes);
-    const auto ins = Instructions(rom, 0, static_cast<uint32_t>(rig.link->rom_cursor()));
-    ASSERT_EQ(ins.size(), 15u);
-    EXPECT_EQ(ins[0], Ram16(0x0000, 0x0002));
-    EXPECT_EQ(ins[1], Ram16(0x0038, 0x03FF));
-    EXPECT_EQ(ins[2], Ram16(0x003A, 0x0000));
-    Bytes aio{0x1D, 0x00, 0x02, 0x0C, 0x00, 0x00};
-    aio.resize(28, 0);
-    EXPECT_EQ(ins[3], WithSum(aio));
-    EXPECT_EQ(ins[4], Copy(0x0044, 0x0800, 72));
-    EXPECT_EQ(ins[5], Copy(0x0090, 0x0880, 40));
-    EXPECT_EQ(ins[6], Ram16(0x008C, 0xFFFF));
-    EXPECT_EQ(ins[7], Ram16(0x0000, 0x0003));
-    EXPECT_EQ(ins[8].size(), 79u);
-    EXPECT_EQ(ins[8][7], 1);
-    EXPECT_EQ(ins[8][8], 0x00);
-    EXPECT_EQ(ins[8][9], 0x80);
-    EXPECT_EQ(ins[9][7], 1);
-    EXPECT_EQ(ins[9][8], 0xFF);
-    EXPECT_EQ(ins[9][9], 0x7F);
-    EXPECT_EQ(ins[10], Ram16(0x003C, 5));  // 500 ms wait
-    EXPECT_EQ(ins[12], Jump(0x0B, 254 + 9, 0x04));
-    EXPECT_EQ(ins[13].size(), 79u);  // home without a command: 7500 at speed 100
-    EXPECT_EQ(ins[13][7], 100);
-    EXPECT_EQ(ins[13][8], 0x4C);
-    EXPECT_EQ(ins[13][9], 0x1D);
-    EXPECT_EQ(ins[14], Ram16(0x0000, 0x8003));
+    EXPECT_EQ(rig.port->writes.at(0), RamWord(0x0000, 0x8000));  // straight into RAM
+    RomProgram boot;
+    boot.Put(RamWord(0x0000, 0x0002)).Put(RamWord(0x0038, 0x03FF)).Put(RamWord(0x003A, 0x0000));
+    boot.Put(quenlo::sim::test::RamWrite(0x000C, Bytes(22, 0)));  // AIO
+    boot.Put(Copy(0x0044, 0x0800, 72)).Put(Copy(0x0090, 0x0880, 40));
+    boot.Put(RamWord(0x008C, 0xFFFF)).Put(RamWord(0x0000, 0x0003));
+    boot.Put(AllServos(0x8000, 1)).Put(AllServos(0x7FFF, 1)).Wait(5);
+    boot.Put(AllServos(7500, 100)).Put(RamWord(0x0000, 0x8003));  // home without a command
+    EXPECT_EQ(rig.link->rom_cursor(), static_cast<int>(boot.here()));
+    EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), 0, boot.here()), boot.Image());
     EXPECT_EQ(Narrative(log.out()),
               "システム停止\nプログラム転送\n システムレジスタ $0002\n PIO設定\n AIO設定\n"
               " モーターテーブル\n モーター設定 0-1\n ジャンプベクター設定 $FFFF\n"
@@ -110,29 +73,27 @@ TEST(BootProgram, StopsTheBoardThenStoresEveryInstructionInOrder) {
 }
 
 TEST(BootProgram, RecordsAreCopiedInChunksOfTwelve) {
-    Rig rig;
-    LogCapture log;
-    ASSERT_TRUE(rig.link->WriteBootProgram(30, nullptr));
-    const RomWrites rom = DecodeRom(rig.port->writes);
-    const auto ins = Instructions(rom, 0, static_cast<uint32_t>(rig.link->rom_cursor()));
-    EXPECT_EQ(ins.at(5), Copy(0x0090, 0x0880, 240));
-    EXPECT_EQ(ins.at(6), Copy(0x0180, 0x0970, 240));
-    EXPECT_EQ(ins.at(7), Copy(0x0270, 0x0A60, 120));
-    EXPECT_EQ(ins.at(8), Ram16(0x008C, 0xFFFF));
-    const std::string text = Narrative(log.out());
-    EXPECT_NE(text.find(" モーター設定 0-11\n モーター設定 12-23\n モーター設定 24-29\n"),
-              std::string::npos);
-}
-
-TEST(BootProgram, NoServosStillStoresOneEmptyCopy) {
-    Rig rig;
-    LogCapture log;
-    ASSERT_TRUE(rig.link->WriteBootProgram(0, nullptr));
-    const auto ins =
-        Instructions(DecodeRom(rig.port->writes), 0, static_cast<uint32_t>(rig.link->rom_cursor()));
-    EXPECT_EQ(ins.at(5), Copy(0x0090, 0x0880, 0));
-    EXPECT_EQ(ins.at(6), Ram16(0x008C, 0xFFFF));
-    EXPECT_NE(Narrative(log.out()).find(" モーター設定 0--1\n"), std::string::npos);
+    const struct {
+        int records;
+        std::vector<Bytes> copies;
+        const char* lines;
+    } cases[] = {
+        {30,
+         {Copy(0x0090, 0x0880, 240), Copy(0x0180, 0x0970, 240), Copy(0x0270, 0x0A60, 120)},
+         " モーター設定 0-11\n モーター設定 12-23\n モーター設定 24-29\n"},
+        {0, {Copy(0x0090, 0x0880, 0)}, " モーター設定 0--1\n"},  // still one, empty
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        LogCapture log;
+        ASSERT_TRUE(rig.link->WriteBootProgram(c.records, nullptr));
+        const auto ins = Instructions(DecodeRom(rig.port->writes), 0,
+                                      static_cast<uint32_t>(rig.link->rom_cursor()));
+        ASSERT_GT(ins.size(), 5 + c.copies.size());
+        EXPECT_EQ(std::vector<Bytes>(ins.begin() + 5, ins.begin() + 5 + c.copies.size()), c.copies);
+        EXPECT_EQ(ins[5 + c.copies.size()], RamWord(0x008C, 0xFFFF));
+        EXPECT_NE(Narrative(log.out()).find(c.lines), std::string::npos);
+    }
 }
 
 TEST(BootProgram, StopsAtTheFirstRefusedInstruction) {
@@ -147,8 +108,7 @@ TEST(BootProgram, StopsAtTheFirstRefusedInstruction) {
 }
 
 TEST(RomLayout, LengthFormulasMatchWhatIsStored) {
-    const Bytes home =
-        WithSum({0x0D, 0x10, 0x03, 0x00, 0x00, 0x00, 0x00, 0x07, 0x10, 0x27, 0x4C, 0x1D});
+    const Bytes home = quenlo::sim::test::Move({0, 1}, 7, {10000, 7500});
     for (int records : {0, 1, 11, 12, 13, 24, 25, 36}) {
         for (const uint8_t* h : {static_cast<const uint8_t*>(nullptr), home.data()}) {
             Rig rig;
@@ -174,17 +134,16 @@ TEST(MotionLoop, CallsEachSlotWithCyclingLedPatternThenJumpsBack) {
     const uint32_t start = static_cast<uint32_t>(rig.link->rom_cursor());
     LogCapture log;
     ASSERT_TRUE(rig.link->WriteMotionLoop(5, 1000));
-    const auto ins = Instructions(DecodeRom(rig.port->writes), start,
-                                  static_cast<uint32_t>(rig.link->rom_cursor()));
-    ASSERT_EQ(ins.size(), 5u * 6 + 1);
     const uint16_t patterns[5] = {0x100, 0x200, 0x300, 0x000, 0x100};
+    RomProgram loop;
+    loop.At(start);
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(ins[6 * i], Ram16(0x003A, 0x0000));
-        EXPECT_EQ(ins[6 * i + 1], Ram16(0x003C, 10));
-        EXPECT_EQ(ins[6 * i + 4], Ram16(0x003A, patterns[i]));
-        EXPECT_EQ(ins[6 * i + 5], Jump(0x0C, 0x0B80 + 0x1000 * i, 0x00));
+        loop.Put(RamWord(0x003A, 0x0000)).Wait(10).Put(RamWord(0x003A, patterns[i]));
+        loop.Put(Call(0x0B80 + 0x1000 * static_cast<uint32_t>(i)));
     }
-    EXPECT_EQ(ins.back(), Jump(0x0B, start, 0x00));
+    loop.Put(Jump(start));
+    EXPECT_EQ(rig.link->rom_cursor(), static_cast<int>(loop.here()));
+    EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), start, loop.here() - start), loop.Image(start));
     std::string expected;
     for (int i = 0; i < 5; ++i) {
         char block[200];
@@ -206,7 +165,7 @@ TEST(MotionLoop, NoMotionsIsASingleJumpToItself) {
     rig.port->writes.clear();
     ASSERT_TRUE(rig.link->WriteMotionLoop(0, 0));
     ASSERT_EQ(rig.port->writes.size(), 1u);
-    EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), start, 7), Jump(0x0B, start, 0x00));
+    EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), start, 7), Jump(start));
 }
 
 TEST(ServoSettings, RecordsStayContiguousAndTheTablePointsAtTheirRamCopies) {
@@ -221,30 +180,10 @@ TEST(ServoSettings, RecordsStayContiguousAndTheTablePointsAtTheirRamCopies) {
               "設定データ転送\n モーター 0\n モーター 1\n モーター 2\n モーターテーブル\n");
     const RomWrites rom = DecodeRom(rig.port->writes);
     EXPECT_EQ(rom.frames, 4);
-    for (auto [k, id] : {std::pair{0, 1}, {1, 0}, {2, 17}}) {
-        const Bytes record{0x00, static_cast<uint8_t>(id),
-                           0,    0,
-                           0,    0,
-                           0x4C, 0x1D,
-                           0,    0,
-                           0,    0,
-                           0,    0,
-                           0xFF, 0xFF,
-                           0x00, 0xFF,
-                           0xFF, 0x00};
-        EXPECT_EQ(RomSpan(rom, 0x0880 + 20 * k, 20), record) << k;
-    }
+    for (auto [k, id] : {std::pair{0, 1}, {1, 0}, {2, 17}})
+        EXPECT_EQ(RomSpan(rom, 0x0880 + 20 * k, 20), Record(static_cast<uint8_t>(id))) << k;
     EXPECT_EQ(RomSpan(rom, 0x0880 + 60, 1), Bytes{0xFF});  // nothing beyond the third record
-    Bytes table(72, 0xFF);
-    auto put = [&](int servo, uint16_t a) {
-        table[2 * servo] = a & 0xFF, table[2 * servo + 1] = a >> 8;
-    };
-    put(3, 0x0090);
-    put(0, 0x00A4);
-    put(35, 0x00B8);
-    EXPECT_EQ(RomSpan(rom, 0x0800, 72), table);
-    // The boot program copies exactly these records.
-    EXPECT_EQ(CUsbIO::RecordCount(4, motors), 3);
+    EXPECT_EQ(RomSpan(rom, 0x0800, 72), Table({{3, 0x0090}, {0, 0x00A4}, {35, 0x00B8}}));
 }
 
 TEST(RomTail, ReturnStaysAtTheMotionWriteAddressAndRebootWritesFiveBytes) {
@@ -252,12 +191,10 @@ TEST(RomTail, ReturnStaysAtTheMotionWriteAddressAndRebootWritesFiveBytes) {
     rig.link->set_motion_write_address(0x1B80 + 26);
     LogCapture log;
     ASSERT_TRUE(rig.link->WriteReturn());
-    EXPECT_EQ(rig.port->writes.at(0),
-              WithSum({0x0A, 0x00, 0x32, 0x9A, 0x1B, 0x00, 0x03, 0x0D, 0x10}));
+    EXPECT_EQ(rig.port->writes.at(0), quenlo::sim::test::RomWrite(0x1B9A, {0x03, 0x0D, 0x10}));
     EXPECT_EQ(rig.link->motion_write_address(), 0x1B80 + 26);
     ASSERT_TRUE(rig.link->RebootBoard());
-    EXPECT_EQ(rig.port->writes.at(1),
-              WithSum({0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(rig.port->writes.at(1), quenlo::sim::test::Reboot());
     EXPECT_EQ(Narrative(log.out()), " RETURN\r\nシステムリブート\nRom image forwarding end.\n");
     rig.port->nack_at = 3;
     EXPECT_FALSE(rig.link->WriteReturn());

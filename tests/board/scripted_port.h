@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "../sim/frames.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 #include "usbio.h"
@@ -24,7 +27,6 @@ class ScriptedPort : public quenlo::SerialPort {
         opens.push_back({path, baud});
         if (open_error != quenlo::SerialError::None) return open_error;
         open = true;
-        baud_ = baud;
         return quenlo::SerialError::None;
     }
     void Close() override { open = false, ++closes; }
@@ -32,13 +34,12 @@ class ScriptedPort : public quenlo::SerialPort {
     long Write(const uint8_t* data, size_t n, int) override {
         writes.emplace_back(data, data + n);
         if (short_write) return static_cast<long>(n) - 1;
-        const bool heard = answer_baud == 0 || answer_baud == baud_;
-        if (heard && nack_at == static_cast<int>(writes.size())) {
+        if (nack_at == static_cast<int>(writes.size())) {
             for (int b : {0x04, int{data[1]}, 0x15, 0x19 + data[1]}) reads.push_back(b & 0xFF);
-        } else if (heard && !reply_script.empty()) {
+        } else if (!reply_script.empty()) {
             for (int b : reply_script.front()) reads.push_back(b);
             reply_script.pop_front();
-        } else if (heard && auto_ack) {
+        } else if (auto_ack) {
             for (int b : {0x04, 0xFE, 0x06, 0x08}) reads.push_back(b);
         }
         return static_cast<long>(n);
@@ -61,7 +62,6 @@ class ScriptedPort : public quenlo::SerialPort {
     int closes = 0;
     bool open = false;
     quenlo::SerialError open_error = quenlo::SerialError::None;
-    uint32_t answer_baud = 0;  // the board hears only this speed; 0 = any
     bool auto_ack = true;
     bool short_write = false;
     int nack_at = 0;                            // the write (counted from 1) that gets NACK
@@ -69,9 +69,6 @@ class ScriptedPort : public quenlo::SerialPort {
     std::deque<int> reads;                      // bytes waiting to be read
     std::vector<std::vector<uint8_t>> writes;
     int last_timeout = 0;
-
-  private:
-    uint32_t baud_ = 0;
 };
 
 // A port owned by the link under test, with a handle for the test.
@@ -115,10 +112,17 @@ inline std::vector<uint8_t> RomSpan(const RomWrites& rom, uint32_t address, size
     return out;
 }
 
-inline uint8_t Sum(const std::vector<uint8_t>& bytes) {
-    uint8_t s = 0;
-    for (uint8_t b : bytes) s = static_cast<uint8_t>(s + b);
-    return s;
+// A servo record as stored for ICS ID `id`.
+inline std::vector<uint8_t> Record(uint8_t id) {
+    return {0x00, id, 0, 0, 0, 0, 0x4C, 0x1D, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0x00};
+}
+
+// The servo table: servo number -> record address, 0xFFFF where none.
+inline std::vector<uint8_t> Table(std::initializer_list<std::pair<int, uint16_t>> entries) {
+    std::vector<uint8_t> t(72, 0xFF);
+    for (auto [servo, address] : entries)
+        t[2 * servo] = address & 0xFF, t[2 * servo + 1] = address >> 8;
+    return t;
 }
 
 // Standard output without the hex dumps.

@@ -126,6 +126,16 @@ class RomProgram {
         for (const auto& [address, bytes] : pieces_) out.push_back(RomWrite(address, bytes));
         return out;
     }
+    // The stored bytes from `from` to the end, gaps erased (0xFF).
+    Bytes Image(uint32_t from = 0) const {
+        Bytes out;
+        for (const auto& [address, bytes] : pieces_) {
+            if (out.size() < address + bytes.size() - from)
+                out.resize(address + bytes.size() - from, 0xFF);
+            std::copy(bytes.begin(), bytes.end(), out.begin() + (address - from));
+        }
+        return out;
+    }
 
   private:
     uint32_t here_ = 0;

@@ -2,6 +2,7 @@
 // executed in simulated time.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,19 @@ namespace {
 using test::Bytes;
 using test::RomProgram;
 
+// Stores a program through ROM write commands, each acknowledged.
+void Store(BoardSim& board, const RomProgram& program) {
+    board.SetPeerBaud(board.baud());
+    for (const Bytes& cmd : program.Commands()) {
+        Bytes reply;
+        board.Feed(cmd.data(), cmd.size(), reply);
+        ASSERT_EQ(reply, test::Ack(0x00));
+    }
+}
+
 class Rom : public testing::Test {
   protected:
-    Rom() { board_.SetPeerBaud(board_.baud()); }
-    void Store(const RomProgram& program) {
-        for (const Bytes& cmd : program.Commands()) {
-            Bytes reply;
-            board_.Feed(cmd.data(), cmd.size(), reply);
-            ASSERT_EQ(reply, test::Ack(0x00));
-        }
-    }
+    void Store(const RomProgram& program) { sim::Store(board_, program); }
     RunResult Run(uint32_t passes, uint64_t max_instructions = 1'000'000) {
         RunLimits limits;
         limits.passes = passes;
@@ -135,61 +139,32 @@ TEST_F(Rom, AnEmptyPlayLoopJumpsToItself) {
 }
 
 TEST_F(Rom, RunawayAndBrokenProgramsStopWithAReason) {
-    struct Case {
-        const char* name;
+    auto program = [](std::initializer_list<Bytes> instructions) {
+        RomProgram p;
+        for (const Bytes& i : instructions) p.Put(i);
+        return p;
+    };
+    const struct {
         RomProgram program;
         const char* reason;
+    } cases[] = {
+        {program({}), "erased ROM executed at $000000"},
+        {program({test::Return()}), "RETURN without CALL at $000000"},
+        {program({test::Jump(0xFFFFFF)}), "jump outside ROM at $000000"},
+        {program({test::Call(0)}), "call stack overflow at $000000"},
+        {program({test::Move({0}, 1, {7500}), {0x07, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00}}),
+         "bad checksum in instruction at $00000B"},
+        // Two bitmap bits, one position.
+        {program({test::Frame({0x10, 0x03, 0, 0, 0, 0, 1, 0x4C, 0x1D})}),
+         "servo count does not match bitmap at $000000"},
+        {program({test::Frame({0x42, 0x00})}), "invalid instruction $42 at $000000"},
+        {program({test::Jump(0, 0x01)}), "unsupported condition $01 at $000000"},
+        {program({test::RomWrite(0x10, {1})}), "invalid instruction $00 at $000000"},
     };
-    std::vector<Case> cases;
-    cases.push_back({"nothing stored", RomProgram(), "erased ROM executed at $000000"});
-    {
-        RomProgram p;
-        p.Put(test::Return());
-        cases.push_back({"return", p, "RETURN without CALL at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Jump(0xFFFFFF));
-        cases.push_back({"jump", p, "jump outside ROM at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Call(0));
-        cases.push_back({"recursion", p, "call stack overflow at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Move({0}, 1, {7500})).Put({0x07, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00});
-        cases.push_back({"checksum", p, "bad checksum in instruction at $00000B"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Frame({0x10, 0x03, 0, 0, 0, 0, 1, 0x4C, 0x1D}));  // two bits, one position
-        cases.push_back({"bitmap", p, "servo count does not match bitmap at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Frame({0x42, 0x00}));
-        cases.push_back({"opcode", p, "invalid instruction $42 at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::Jump(0, 0x01));
-        cases.push_back({"condition", p, "unsupported condition $01 at $000000"});
-    }
-    {
-        RomProgram p;
-        p.Put(test::RomWrite(0x10, {1}));
-        cases.push_back({"rom write", p, "invalid instruction $00 at $000000"});
-    }
-    for (Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
         BoardSim fresh;
-        fresh.SetPeerBaud(fresh.baud());
-        for (const Bytes& cmd : c.program.Commands()) {
-            Bytes reply;
-            fresh.Feed(cmd.data(), cmd.size(), reply);
-        }
+        sim::Store(fresh, c.program);
         RunResult r = fresh.RunRom({});
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.stop_reason, c.reason);

@@ -1,99 +1,24 @@
 // quenlo-sim end to end: the program on a pty, driven through the system
 // serial port as a client would drive the board.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "board_sim.h"
 #include "frames.h"
 #include "quenlo/platform.h"
+#include "sim_process.h"
 
 namespace quenlo::sim {
 namespace {
 
 using test::Bytes;
-
-class SimProcess {
-  public:
-    ~SimProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-
-    void Spawn(const std::vector<std::string>& args) {
-        int fds[2];
-        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            std::vector<char*> argv{const_cast<char*>(QUENLO_SIM_EXE)};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(QUENLO_SIM_EXE, argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out_ = fds[0];
-    }
-    // Starts it on a pty; answers the terminal's path from the first line.
-    std::string Start(const std::vector<std::string>& args) {
-        Spawn(args);
-        return ReadLine();
-    }
-
-    std::string ReadLine(int timeout_ms = 5000) {
-        while (true) {
-            size_t nl = buf_.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return line;
-            }
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, timeout_ms) <= 0) return {};
-            char chunk[512];
-            ssize_t n = read(out_, chunk, sizeof chunk);
-            if (n <= 0) return {};
-            buf_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
-    // Exit status, or -1 when it does not end within five seconds.
-    int Wait() {
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            usleep(10'000);
-        }
-        return -1;
-    }
-    int Stop() {
-        kill(pid_, SIGTERM);
-        return Wait();
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string buf_;
-};
+using test::ReadFile;
+using test::SimProcess;
+using test::TempDir;
 
 // Sends a frame and collects the reply until `want` bytes or a time-out.
 Bytes Exchange(SerialPort& port, const Bytes& frame, size_t want = 4, int timeout_ms = 1000) {
@@ -106,29 +31,11 @@ Bytes Exchange(SerialPort& port, const Bytes& frame, size_t want = 4, int timeou
 
 const Bytes kCheck = {0x03, 0xFE, 0x01};
 
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/quenlo-sim-test-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), {});
-}
-
 TEST(SimProgram, AnswersOnlyAtItsOwnSpeed) {
     const uint32_t speeds[3] = {115200, 625000, 1250000};
     for (int index = 0; index < 3; ++index) {
         SCOPED_TRACE(index);
-        SimProcess sim;
+        SimProcess sim(QUENLO_SIM_EXE);
         std::string path = sim.Start({"--speed-index", std::to_string(index)});
         ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
         auto port = MakeSystemSerialPort();
@@ -146,7 +53,7 @@ TEST(SimProgram, AnswersOnlyAtItsOwnSpeed) {
 
 TEST(SimProgram, ServesSessionsInTurnAndWritesTheRomWhenStopped) {
     TempDir dir;
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start(
         {"--link", dir / "board", "--rom-out", dir / "rom.bin", "--trace", dir / "trace.jsonl"});
     ASSERT_FALSE(path.empty());
@@ -179,7 +86,7 @@ TEST(SimProgram, ServesSessionsInTurnAndWritesTheRomWhenStopped) {
 
 TEST(SimProgram, ExitsAfterTheRebootWithTheRomWritten) {
     TempDir dir;
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start({"--exit-after-reboot", "--rom-out", dir / "rom.bin"});
     auto port = MakeSystemSerialPort();
     ASSERT_EQ(port->Open(path, 115200), SerialError::None);
@@ -190,7 +97,7 @@ TEST(SimProgram, ExitsAfterTheRebootWithTheRomWritten) {
 }
 
 TEST(SimProgram, InjectedFaultsReachTheLine) {
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start({"--nack-at", "1", "--partial-reply-at", "2"});
     auto port = MakeSystemSerialPort();
     ASSERT_EQ(port->Open(path, 115200), SerialError::None);
@@ -201,7 +108,7 @@ TEST(SimProgram, InjectedFaultsReachTheLine) {
 }
 
 TEST(SimProgram, HangsUpAfterTheGivenFrame) {
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start({"--hangup-after", "1", "--reply-delay", "20"});
     auto port = MakeSystemSerialPort();
     ASSERT_EQ(port->Open(path, 115200), SerialError::None);
@@ -224,7 +131,7 @@ test::RomProgram PlayOneMotion(const Bytes& f0, const Bytes& f1) {
 TEST(SimProgram, ReplaysItsRomAfterTheReboot) {
     const Bytes f0 = test::Move({0, 1}, 20, {7000, 8000});
     const Bytes f1 = test::Move({1}, 4, {7600});
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start({"--run-rom", "--passes", "2"});
     auto port = MakeSystemSerialPort();
     ASSERT_EQ(port->Open(path, 115200), SerialError::None);
@@ -242,25 +149,19 @@ TEST(SimProgram, ReplaysItsRomAfterTheReboot) {
 }
 
 TEST(SimProgram, ReplaysAnImageFileWithoutATerminal) {
-    BoardSim board;
-    board.SetPeerBaud(board.baud());
-    for (const Bytes& cmd : PlayOneMotion(test::Move({4}, 1, {5000}), test::Return()).Commands()) {
-        Bytes reply;
-        board.Feed(cmd.data(), cmd.size(), reply);
-    }
     TempDir dir;
-    Bytes image = board.RomImage();
+    const Bytes image = PlayOneMotion(test::Move({4}, 1, {5000}), test::Return()).Image();
     std::ofstream(dir / "image.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(image.data()),
                static_cast<std::streamsize>(image.size()));
 
-    SimProcess sim;
+    SimProcess sim(QUENLO_SIM_EXE);
     sim.Spawn({"--rom-in", dir / "image.bin", "--run-rom"});
     EXPECT_EQ(sim.ReadLine(), "move t=200ms servos=0000000010 speed=1 pos=5000");
     EXPECT_EQ(sim.ReadLine(), "stop t=215ms moves=1: 1 passes");
     EXPECT_EQ(sim.Wait(), 0);
 
-    SimProcess broken;
+    SimProcess broken(QUENLO_SIM_EXE);
     std::ofstream(dir / "erased.bin", std::ios::binary) << std::string(16, '\xFF');
     broken.Spawn({"--rom-in", dir / "erased.bin", "--run-rom"});
     EXPECT_EQ(broken.ReadLine(), "stop t=0ms moves=0: erased ROM executed at $000000");
@@ -270,7 +171,7 @@ TEST(SimProgram, ReplaysAnImageFileWithoutATerminal) {
 TEST(SimProgram, RefusesBadOptions) {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
              {"--speed-index", "3"}, {"--silent-after"}, {"--nack-at", "x"}, {"--frobnicate"}}) {
-        SimProcess sim;
+        SimProcess sim(QUENLO_SIM_EXE);
         sim.Spawn(args);
         EXPECT_EQ(sim.ReadLine(), "");  // no terminal was announced
         EXPECT_EQ(sim.Wait(), 2);

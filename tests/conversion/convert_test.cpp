@@ -18,13 +18,15 @@ using conversion_test::TestBone;
 using conversion_test::WriteBac;
 using conversion_test::WriteTra;
 
-// Analyses the files and converts the motion as motion number 0.
-std::unique_ptr<CDataInfo> Convert(const std::string& bac, const std::string& tra,
-                                   bool* converted = nullptr) {
+// Writes the model and the motion into a folder of their own, analyses them
+// and converts the motion as motion number 0.
+std::unique_ptr<CDataInfo> Convert(const std::vector<TestBone>& bones,
+                                   const quenlo::tra4::Motion& motion, bool* converted = nullptr) {
+    const std::string dir = TempFolder();
     auto d = std::make_unique<CDataInfo>();
-    EXPECT_EQ(fnbacanalysis(bac.c_str()), 0);
+    EXPECT_EQ(fnbacanalysis(WriteBac(dir + "m.bac", bones).c_str()), 0);
     d->BuildMotorList();
-    EXPECT_EQ(fntraanalysis(tra.c_str()), 0);
+    EXPECT_EQ(fntraanalysis(WriteTra(dir + "m.tra", motion).c_str()), 0);
     const bool ok = d->ConvertMotion();
     if (converted) *converted = ok;
     d->StoreRawMotion();
@@ -45,15 +47,12 @@ std::vector<int> Angles(const CDataInfo& d, int bone) {
 const float kS30 = 0.5f, kC30 = 0.8660254f;
 
 TEST(ConvertMotion, RotateValuesGiveSignedAnglesAndMirroring) {
-    const std::string dir = TempFolder();
-    // Two bones with the same axes: rest (0,-1,0), swing towards +x.
-    const std::string bac = WriteBac(dir + "m.bac", {{"body"}, {"a(ID-00)"}, {"b(OD-03)"}});
-    const std::string tra = WriteTra(
-        dir + "m.tra", MakeMotion({0, 10, 20, 30}, {"body", "a", "b"},
-                                  {{0, 0, 1}, {0, 0, -1}, {0, kS30, kC30}, {0, -kS30, kC30}},
-                                  {false, false, true}));
     quenlo::LogCapture log;
-    auto d = Convert(bac, tra);
+    // Two bones with the same axes: rest (0,-1,0), swing towards +x.
+    auto d = Convert({{"body"}, {"a(ID-00)"}, {"b(OD-03)"}},
+                     MakeMotion({0, 10, 20, 30}, {"body", "a", "b"},
+                                {{0, 0, 1}, {0, 0, -1}, {0, kS30, kC30}, {0, -kS30, kC30}},
+                                {false, false, true}));
     EXPECT_EQ(Angles(*d, 1), (std::vector<int>{0, 180, 30, -30}));
     EXPECT_EQ(Angles(*d, 2), (std::vector<int>{0, -180, -30, 30}));
     // b is OD-03: servo 7, after a's servo 0. Both at 7500 first, then a's +180 held
@@ -81,23 +80,16 @@ TEST(ConvertMotion, RotateValuesGiveSignedAnglesAndMirroring) {
 }
 
 TEST(ConvertMotion, SwingOutsideTheXyPlaneHasNoSign) {
-    const std::string dir = TempFolder();
     // A roll joint: rest (0,-1,0), handle +z.
-    TestBone roll{"r(ID-01)", {0, 0, 0}, {0, -1, 0}, {0, 0, 1}};
-    const std::string bac = WriteBac(dir + "m.bac", {roll});
-    const std::string tra =
-        WriteTra(dir + "m.tra", MakeMotion({0, 10}, {"r"}, {{0, kS30, kC30}, {0, -kS30, kC30}}));
-    auto d = Convert(bac, tra);
+    const TestBone roll{"r(ID-01)", {0, 0, 0}, {0, -1, 0}, {0, 0, 1}};
+    auto d = Convert({roll}, MakeMotion({0, 10}, {"r"}, {{0, kS30, kC30}, {0, -kS30, kC30}}));
     EXPECT_EQ(Angles(*d, 0), (std::vector<int>{30, 30}));
 }
 
 TEST(ConvertMotion, SkipsBonesTheModelLacksOrDoesNotDriveAndMatchesNamesIgnoringCase) {
-    const std::string dir = TempFolder();
-    const std::string bac = WriteBac(dir + "m.bac", {{"body"}, {"Arm(ID-02)"}});
-    const std::string tra = WriteTra(
-        dir + "m.tra", MakeMotion({0, 4}, {"ghost", "body", "ARM", "arm(ID-02)"}, {{0, 0, -1}}));
     quenlo::LogCapture log;
-    auto d = Convert(bac, tra);
+    auto d = Convert({{"body"}, {"Arm(ID-02)"}},
+                     MakeMotion({0, 4}, {"ghost", "body", "ARM", "arm(ID-02)"}, {{0, 0, -1}}));
     ASSERT_EQ(d->mof_data()->motions().size(), 1u);
     for (const MofKey& k : d->mof_data()->motions()[0].keys) {
         ASSERT_EQ(k.values.size(), 1u);
@@ -109,30 +101,24 @@ TEST(ConvertMotion, SkipsBonesTheModelLacksOrDoesNotDriveAndMatchesNamesIgnoring
 }
 
 TEST(ConvertMotion, NoKeysFailsAndNoBonesStoresNothing) {
-    const std::string dir = TempFolder();
-    const std::string bac = WriteBac(dir + "m.bac", {{"a(ID-00)"}});
     bool ok = true;
-    auto d = Convert(bac, WriteTra(dir + "empty.tra", MakeMotion({}, {"a"})), &ok);
+    auto d = Convert({{"a(ID-00)"}}, MakeMotion({}, {"a"}), &ok);
     EXPECT_FALSE(ok);
     ASSERT_EQ(d->raw_motions().size(), 1u);
     EXPECT_EQ(d->raw_motions()[0].key_count, 0u);
     EXPECT_TRUE(d->raw_motions()[0].bones.empty());
     d.reset();
 
-    auto e = Convert(bac, WriteTra(dir + "nobones.tra", MakeMotion({0, 5}, {})), &ok);
+    auto e = Convert({{"a(ID-00)"}}, MakeMotion({0, 5}, {}), &ok);
     EXPECT_TRUE(ok);
     EXPECT_TRUE(e->mof_data()->motions().empty());
     EXPECT_EQ(e->FindMotion(0), -1);
 }
 
 TEST(BuildMotorList, ServoBeyondTheCommandIsReportedAndLeftOut) {
-    const std::string dir = TempFolder();
-    const std::string bac = WriteBac(
-        dir + "m.bac", {{"near(ID-01)"}, {"far(OD-25)"}, {"twin(ID-01)"}, {"last(OD-19)"}});
-    const std::string tra =
-        WriteTra(dir + "m.tra", MakeMotion({0}, {"near", "far", "twin", "last"}, {{0, 0, -1}}));
     quenlo::LogCapture log;
-    auto d = Convert(bac, tra);
+    auto d = Convert({{"near(ID-01)"}, {"far(OD-25)"}, {"twin(ID-01)"}, {"last(OD-19)"}},
+                     MakeMotion({0}, {"near", "far", "twin", "last"}, {{0, 0, -1}}));
     EXPECT_EQ(log.err(),
               " BuildMotorList : servo 51 of bone far has no place in a command\r\n"
               " BuildMotorList : servo 2 of bone twin is driven by an earlier bone\r\n");
@@ -142,11 +128,9 @@ TEST(BuildMotorList, ServoBeyondTheCommandIsReportedAndLeftOut) {
 }
 
 TEST(CDataInfo, AnOlderConversionDoesNotReleaseANewerOnesModel) {
-    const std::string dir = TempFolder();
-    const std::string bac = WriteBac(dir + "m.bac", {{"a(ID-00)"}, {"b(ID-01)"}});
-    const std::string tra = WriteTra(dir + "m.tra", MakeMotion({0, 5}, {"a"}));
-    auto older = Convert(bac, tra);
-    auto newer = Convert(bac, tra);
+    const std::vector<TestBone> bones = {{"a(ID-00)"}, {"b(ID-01)"}};
+    auto older = Convert(bones, MakeMotion({0, 5}, {"a"}));
+    auto newer = Convert(bones, MakeMotion({0, 5}, {"a"}));
     older.reset();
     EXPECT_EQ(fnbacGetBoneNumber(), 2u);
     EXPECT_EQ(fntraGetAnimeNumber(), 2u);

@@ -91,7 +91,6 @@ TEST(BuildFrame, TwentyServosMakeA49ByteCommand) {
     ASSERT_EQ(m.poses.size(), 1u);
     ASSERT_EQ(m.poses[0].values.size(), 20u);
     EXPECT_EQ(m.poses[0].values[0].bone, 19);
-    EXPECT_EQ(m.poses[0].speed, 1);
 }
 
 TEST(BuildFrame, OnlyTheFirstBoneOfAServoWithinTheBitmapGetsAPosition) {

@@ -30,22 +30,11 @@ int main(int argc, char** argv) {
     bones_only.AddBone("", true);
     put(bones_only);
 
-    Motion walk;
-    walk.times = {0, 10, 25, 40};
-    const char* names[] = {"base", "\x98\x72", "\x83\x5C\x83\x5C", "leg R", "head"};
-    for (int b = 0; b < 5; ++b) {
-        Bone& bone = walk.AddBone(names[b], b % 2);
-        for (std::size_t k = 0; k < bone.keys.size(); ++k) {
-            const float f = static_cast<float>(k) * 0.25f - 0.5f;
-            bone.keys[k] = {{f, 1 - f, 0.5f}, {f * 3, 0, -f}, static_cast<float>(b * 15)};
-        }
-    }
-    put(walk);
+    put(test::SampleMotion());
     WriteOptions crlf;
     crlf.crlf = true;
-    crlf.comment = "walk cycle\nsecond line";
-    put(walk, crlf);
-
+    crlf.comment = "sample\nsecond line";
+    put(test::SampleMotion(), crlf);
     put(test::ExtremeMotion());
 
     Motion many;

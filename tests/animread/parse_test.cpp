@@ -56,9 +56,7 @@ TEST(Tra4Parse, TinyNumbersReadAsNearestFloat) {
 TEST(Tra4Sample, InterpolatesBetweenKeysAndHoldsOutside) {
     const Motion m = SampleMotion();
     const Bone& base = m.bones[0];
-    // Exact at key times.
-    EXPECT_TRUE(SameBits(Sample(m, base, 10), base.keys[1]));
-    EXPECT_TRUE(SameBits(Sample(m, base, 30), base.keys[2]));
+    // Exact values at key times are checked through the exports.
     // Halfway between 10 and 30.
     const Key mid = Sample(m, base, 20);
     EXPECT_FLOAT_EQ(mid.rotate[1], 0.75f);
@@ -108,7 +106,9 @@ struct Fault {
 
 const std::string kHead = ";TRA\n(traVersion 4)\n";
 const std::string kKey0 = "(key 0 (rotate 0 0 1) (translate 0 0 0) (roll 0))";
-const std::string kBoneA = kHead + "(keys 0)\n(bone \"a\" (mirror false)\n";  // then line 5
+// What follows these goes on line 4 and line 5.
+const std::string kNoKeys = kHead + "(keys)\n";
+const std::string kBoneA = kHead + "(keys 0)\n(bone \"a\" (mirror false)\n";
 
 std::vector<Fault> Faults() {
     return {
@@ -157,25 +157,22 @@ std::vector<Fault> Faults() {
          "expected (rotate ...) of key 0 in bone 'a'"},
         {"garbage in bone", kHead + "(keys 0)\n(bone \"a\" (mirror false) 3)\n", 4,
          "expected (key ...) or ')' in bone 'a', found '3'"},
-        {"no mirror", kHead + "(keys)\n(bone \"a\")\n", 4,
-         "expected (mirror true) or (mirror false)"},
-        {"mirror word", kHead + "(keys)\n(bone \"a\" (mirror yes))\n", 4,
+        {"no mirror", kNoKeys + "(bone \"a\")\n", 4, "expected (mirror true) or (mirror false)"},
+        {"mirror word", kNoKeys + "(bone \"a\" (mirror yes))\n", 4,
          "mirror of bone 'a' must be true or false, found 'yes'"},
-        {"mirror garbage", kHead + "(keys)\n(bone \"a\" (mirror true false))\n", 4,
+        {"mirror garbage", kNoKeys + "(bone \"a\" (mirror true false))\n", 4,
          "unexpected 'false' after the mirror flag"},
-        {"name unquoted", kHead + "(keys)\n(bone a (mirror true))\n", 4,
-         "expected a quoted bone name"},
-        {"name not closed", kHead + "(keys)\n\n(bone \"arm (mirror true))\n", 5,
+        {"name unquoted", kNoKeys + "(bone a (mirror true))\n", 4, "expected a quoted bone name"},
+        {"name not closed", kNoKeys + "\n(bone \"arm (mirror true))\n", 5,
          "bone name not closed on its line"},
-        {"name not closed at end", kHead + "(keys)\n(bone \"arm", 4, "bone name not closed"},
-        {"name with control byte", kHead + "(keys)\n(bone \"a\tb\" (mirror true))\n", 4,
+        {"name not closed at end", kNoKeys + "(bone \"arm", 4, "bone name not closed"},
+        {"name with control byte", kNoKeys + "(bone \"a\tb\" (mirror true))\n", 4,
          "control byte 0x09 in a bone name"},
-        {"name too long",
-         kHead + "(keys)\n(bone \"" + std::string(1025, 'n') + "\" (mirror true))\n", 4,
+        {"name too long", kNoKeys + "(bone \"" + std::string(1025, 'n') + "\" (mirror true))\n", 4,
          "bone name longer than 1024 bytes"},
         {"stray close", kHead + "(keys))\n", 3,
          "expected (bone ...) or the end of the file, found ')'"},
-        {"other entry", kHead + "(keys)\n(bones)\n", 4, "found '(bones'"},
+        {"other entry", kNoKeys + "(bones)\n", 4, "found '(bones'"},
         {"end inside bone", kBoneA + kKey0 + "\n", 5, "found end of file"},
         {"crlf lines", ";TRA\r\n(traVersion 4)\r\n(keys 2 1)\r\n", 3, "key time 1 is not after 2"},
         {"lone carriage return", ";TRA\r\n(traVersion 4)\r(keys)", 2,
@@ -207,7 +204,7 @@ TEST(Tra4Parse, AbsurdSizesAreRefused) {
     EXPECT_FALSE(Parse(keys, out, err));
     EXPECT_NE(err.message.find("more than 100000 key times"), std::string::npos);
 
-    std::string bones = kHead + "(keys)\n";
+    std::string bones = kNoKeys;
     for (int b = 0; b <= 10000; ++b) bones += "(bone \"\" (mirror false))\n";
     EXPECT_FALSE(Parse(bones, out, err));
     EXPECT_EQ(err.line, 10004);

@@ -84,18 +84,6 @@ TEST(SimProgram, ServesSessionsInTurnAndWritesTheRomWhenStopped) {
     EXPECT_NE(lstat((dir / "board").c_str(), &st), 0);  // link removed at exit
 }
 
-TEST(SimProgram, ExitsAfterTheRebootWithTheRomWritten) {
-    TempDir dir;
-    SimProcess sim(QUENLO_SIM_EXE);
-    std::string path = sim.Start({"--exit-after-reboot", "--rom-out", dir / "rom.bin"});
-    auto port = MakeSystemSerialPort();
-    ASSERT_EQ(port->Open(path, 115200), SerialError::None);
-    EXPECT_EQ(Exchange(*port, test::RomWrite(0x0002, {7})), test::Ack(0x00));
-    EXPECT_EQ(Exchange(*port, test::Reboot()), test::Ack(0x00));
-    EXPECT_EQ(sim.Wait(), 0);
-    EXPECT_EQ(ReadFile(dir / "rom.bin"), (Bytes{0xFF, 0xFF, 7}));
-}
-
 TEST(SimProgram, InjectedFaultsReachTheLine) {
     SimProcess sim(QUENLO_SIM_EXE);
     std::string path = sim.Start({"--nack-at", "1", "--partial-reply-at", "2"});

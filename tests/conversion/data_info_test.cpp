@@ -98,7 +98,7 @@ TEST(AnimeValue, CountMismatchIsLoggedAndNothingIsWrittenPastTheArrays) {
     EXPECT_EQ(d.GetAnimeValue(small, -3, two), 0);
 }
 
-TEST(ReadSide, CommandsCountsAndKeyTimes) {
+TEST(ReadSide, CommandsKeyTimesAndPoseCursorByStoreIndex) {
     CDataInfo d;
     Fill(d, 4);
     EXPECT_EQ(d.GetFrameCount(0), 3);
@@ -118,11 +118,7 @@ TEST(ReadSide, CommandsCountsAndKeyTimes) {
     EXPECT_EQ(d.GetKeyTime(99, 0), 20);
     EXPECT_THROW(d.GetKeyTime(-1, 0), std::out_of_range);
     EXPECT_THROW(d.GetKeyTime(0, 1), std::out_of_range);
-}
 
-TEST(ReadSide, PoseCursor) {
-    CDataInfo d;
-    Fill(d);
     d.set_current_motion(0);
     d.set_current_frame(1);
     EXPECT_EQ(d.GetPoseCount(), 3);

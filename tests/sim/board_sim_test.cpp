@@ -179,18 +179,16 @@ TEST_F(Board, FaultsCountFramesFromOne) {
 }
 
 TEST_F(Board, HearsOnlyAtItsOwnSpeed) {
-    for (int index : {0, 1, 2}) {
-        Options o;
-        o.speed_index = index;
-        Make(o);
-        for (uint32_t baud : {115200u, 625000u, 1250000u}) {
-            board_->SetPeerBaud(baud);
-            Bytes expected = baud == SpeedIndexBaud(index) ? Ack(0xFE) : Bytes{};
-            EXPECT_EQ(Send(kCheck), expected) << index << " " << baud;
-        }
-        EXPECT_EQ(board_->frame_count(), 1u);
+    // Every index against every speed: the link's speed search and quenlo-sim's test.
+    Options o;
+    o.speed_index = 1;
+    Make(o);
+    for (auto [baud, reply] :
+         {std::pair{115200u, Bytes{}}, {625000u, Ack(0xFE)}, {1250000u, Bytes{}}}) {
+        board_->SetPeerBaud(baud);
+        EXPECT_EQ(Send(kCheck), reply) << baud;
     }
-    EXPECT_EQ(SpeedIndexBaud(3), 115200u);
+    EXPECT_EQ(board_->frame_count(), 1u);  // noise is no frame
     EXPECT_EQ(SpeedIndexBaud(4), 0u);
     // A line that changes speed mid-frame loses the partial frame.
     Make({});

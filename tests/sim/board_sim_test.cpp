@@ -14,6 +14,7 @@ namespace {
 
 using test::Ack;
 using test::Bytes;
+using test::Cat;
 using test::Frame;
 using test::Nack;
 
@@ -40,23 +41,24 @@ class Board : public testing::Test {
     std::vector<std::string> trace_;
 };
 
-TEST_F(Board, AcknowledgesEveryFrameHoweverTheBytesArrive) {
+TEST_F(Board, FindsEveryFrameHoweverTheBytesArrive) {
     EXPECT_EQ(Send({0x03}), Bytes{});
     EXPECT_EQ(Send({0xFE}), Bytes{});
     EXPECT_EQ(Send({0x01}), Ack(0xFE));
 
     // Two frames in one chunk are answered in order; commands the board
     // model does not act on are still acknowledged.
-    Bytes two = Frame({0x20, 0x01});
-    Bytes check = kCheck;
-    two.insert(two.end(), check.begin(), check.end());
-    Bytes expected = Ack(0x20);
-    Bytes ack = Ack(0xFE);
-    expected.insert(expected.end(), ack.begin(), ack.end());
-    EXPECT_EQ(Send(two), expected);
-    EXPECT_EQ(board_->frame_count(), 3u);
+    EXPECT_EQ(Send(Cat({Frame({0x20, 0x01}), kCheck})), Cat({Ack(0x20), Ack(0xFE)}));
     ASSERT_EQ(board_->frames().size(), 3u);
     EXPECT_EQ(board_->frames()[1].bytes, Frame({0x20, 0x01}));
+
+    // Length bytes below three are skipped one at a time.
+    EXPECT_EQ(Send({0x00, 0x01, 0x02, 0x03, 0xFE, 0x01}), Ack(0xFE));
+    // A frame that stalls is abandoned.
+    EXPECT_EQ(Send({0x09, 0x00, 0x02}), Bytes{});
+    now_us_ += 200'000;
+    EXPECT_EQ(Send(kCheck), Ack(0xFE));
+    EXPECT_EQ(board_->frame_count(), 5u);
 }
 
 TEST_F(Board, BadChecksumIsIgnoredOrRefusedAndTheNextFrameStillParses) {
@@ -72,18 +74,6 @@ TEST_F(Board, BadChecksumIsIgnoredOrRefusedAndTheNextFrameStillParses) {
     EXPECT_EQ(Send(bad_ram_write), Nack(0x00));
     EXPECT_EQ(board_->RamWord(0), 0);
     EXPECT_EQ(Send(kCheck), Ack(0xFE));
-}
-
-TEST_F(Board, LengthBytesBelowThreeAreSkippedOneAtATime) {
-    EXPECT_EQ(Send({0x00, 0x01, 0x02, 0x03, 0xFE, 0x01}), Ack(0xFE));
-    EXPECT_EQ(board_->frame_count(), 1u);
-}
-
-TEST_F(Board, AFrameThatStallsIsAbandoned) {
-    EXPECT_EQ(Send({0x09, 0x00, 0x02}), Bytes{});
-    now_us_ += 200'000;
-    EXPECT_EQ(Send(kCheck), Ack(0xFE));
-    EXPECT_EQ(board_->frame_count(), 1u);
 }
 
 TEST_F(Board, RamAndRomWritesLandWhereAddressed) {
@@ -166,9 +156,7 @@ TEST_F(Board, FaultsCountFramesFromOne) {
     o = {};
     o.hangup_after = 1;
     Make(o);
-    Bytes both = kCheck;
-    both.insert(both.end(), kCheck.begin(), kCheck.end());
-    EXPECT_EQ(Send(both), Ack(0xFE));
+    EXPECT_EQ(Send(Cat({kCheck, kCheck})), Ack(0xFE));
     EXPECT_TRUE(board_->hung_up());
     EXPECT_EQ(board_->frame_count(), 1u);
 

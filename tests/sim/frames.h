@@ -11,6 +11,13 @@ namespace quenlo::sim::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// The pieces one after the other.
+inline Bytes Cat(std::initializer_list<Bytes> pieces) {
+    Bytes out;
+    for (const Bytes& p : pieces) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 // Sets the last byte to the sum of the others.
 inline Bytes Sealed(Bytes f) {
     unsigned sum = 0;

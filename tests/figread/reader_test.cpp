@@ -70,6 +70,11 @@ TEST(FigreadLines, MessagesCarryFileLineNumbers) {
               " chunk name not found. line=5 < oops >\n"
               " chunk name not found. line=5 < bad >\n");
     EXPECT_EQ(fnbacGetVertexNumber(), 2u);
+    // A line's text ends at its first zero byte; the line still counts.
+    using namespace std::string_literals;
+    o = Analyze(Bac({"(pnt 1 2 3)\0(lost) (pnt 4 5 6)"s, "\0(lost)"s, "(seen)"}));
+    EXPECT_EQ(o.err, " chunk name not found. line=6 < seen >\n");
+    EXPECT_EQ(fnbacGetVertexNumber(), 1u);
 }
 
 TEST(FigreadLines, OverlongLinesCountOncePerPiece) {
@@ -83,6 +88,14 @@ TEST(FigreadLines, OverlongLinesCountOncePerPiece) {
     EXPECT_EQ(o.err,
               " chunk name not found. line=4 < a >\n"
               " chunk name not found. line=6 < b >\n");
+    // ";BAC" opening the second piece of a header line counts; the rest of an
+    // overlong Figure line is the first body line.
+    o = Analyze(std::string(1023, 'x') + ";BAC\n(bacVersion 6)\n(Figure " + std::string(1100, 'y') +
+                "(nope)\n(next)\n");
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.err,
+              " chunk name not found. line=5 < nope >\n"
+              " chunk name not found. line=6 < next >\n");
     // A word cut by the piece boundary is read as two words' worth of text.
     std::string split = Bac({std::string(32764, ' ') + "(pnt 1 2 3)"});
     o = Analyze(split);

@@ -275,16 +275,22 @@ float ToFloat(const std::string& s) {
     return strtof_l(s.c_str(), nullptr, CLocale());
 }
 
-// As " %f %f %f " from p: numbers that do not convert are left at 0.
+// As sscanf(p, " %f %f %f ") in the C locale; values it does not assign stay
+// 0. sscanf also takes a bare exponent mark ("1e 2 3" reads 1 2 3), which
+// strtof leaves behind. It never looks past the blank after the third word, so
+// only that much is handed to it: a long line costs no more than the words.
 Vec3 ReadThree(const char* p) {
-    Vec3 v{};
-    for (float& f : v) {
-        char* e = nullptr;
-        float x = strtof_l(p, &e, CLocale());
-        if (e == p) break;
-        f = x;
-        p = e;
+    const char* q = p;
+    for (int word = 0; word < 3; ++word) {
+        while (IsSpace(static_cast<unsigned char>(*q))) ++q;
+        while (*q && !IsSpace(static_cast<unsigned char>(*q))) ++q;
     }
+    if (*q) ++q;
+    const std::string head(p, q);
+    Vec3 v{};
+    locale_t previous = uselocale(CLocale());
+    [[maybe_unused]] int read = std::sscanf(head.c_str(), " %f %f %f ", &v[0], &v[1], &v[2]);
+    uselocale(previous);
     return v;
 }
 

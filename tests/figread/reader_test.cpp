@@ -339,12 +339,15 @@ TEST(FigreadValues, ValuesOnTheNextLine) {
 }
 
 TEST(FigreadValues, ThreeNumbersAreReadFromTheCursor) {
-    Analyze(Bac({"(pnt x 1 2 3)", "(pnt 1.5 y 2 3 4)", "(pnt 1e1 2.5e-1 -3)", "(pnt .5 1 2 )"}));
-    ASSERT_EQ(fnbacGetVertexNumber(), 4u);
+    Analyze(Bac({"(pnt x 1 2 3)", "(pnt 1.5 y 2 3 4)", "(pnt 1e1 2.5e-1 -3)", "(pnt .5 1 2 )",
+                 "(pnt 1e 2E+ 3 4 5)"}));
+    ASSERT_EQ(fnbacGetVertexNumber(), 5u);
     EXPECT_EQ(Vec(fnbacGetVertexValue, 0), "0 0 0");
     EXPECT_EQ(Vec(fnbacGetVertexValue, 1), "1.5 0 0");
     EXPECT_EQ(Vec(fnbacGetVertexValue, 2), "10 0.25 -3");
     EXPECT_EQ(Vec(fnbacGetVertexValue, 3), "0.5 1 2");
+    // A "%f" conversion takes a bare exponent mark with its number.
+    EXPECT_EQ(Vec(fnbacGetVertexValue, 4), "1 2 3");
 }
 
 TEST(FigreadValues, VertexIndexListsSpanLines) {

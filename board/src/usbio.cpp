@@ -1,9 +1,12 @@
 // The serial link: port set-up, speed search, framing, replies, memory writes.
 #include "usbio.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "servo_table.h"
 
 using quenlo::LogErr;
 using quenlo::LogOut;
@@ -22,7 +25,7 @@ CUsbIO::CUsbIO(std::unique_ptr<quenlo::SerialPort> port, quenlo::Clock& clock)
     : port_(std::move(port)), clock_(clock) {}
 
 CUsbIO::~CUsbIO() {
-    if (port_ && port_->IsOpen()) port_->Close();
+    CUsbIO::ClosePort();
 }
 
 void CUsbIO::ClosePort() {
@@ -148,13 +151,8 @@ bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, in
     command[3] = static_cast<uint8_t>(address);
     command[4] = static_cast<uint8_t>(address >> 8);
     command[5] = static_cast<uint8_t>(address >> 16);
-    uint8_t sum = 0;
-    for (int i = 0; i < 6; ++i) sum = static_cast<uint8_t>(sum + command[i]);
-    for (int i = 0; i < n; ++i) {
-        command[6 + i] = data[i];
-        sum = static_cast<uint8_t>(sum + data[i]);
-    }
-    command[length - 1] = sum;
+    if (n > 0) std::memcpy(command.get() + 6, data, static_cast<size_t>(n));
+    command[length - 1] = board_detail::Checksum(command.get(), length - 1);
     return Transfer(command.get(), length);
 }
 

@@ -1,5 +1,6 @@
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "quenlo/platform.h"
@@ -8,7 +9,9 @@ namespace quenlo {
 namespace {
 
 std::mutex g_sink_mutex;
-LogSink g_sink;
+// Shared so that a writer can keep the sink it took while another thread
+// replaces it.
+std::shared_ptr<const LogSink> g_sink;
 
 void WriteFormatted(Stream stream, const char* fmt, va_list args) {
     va_list copy;
@@ -30,14 +33,21 @@ void WriteFormatted(Stream stream, const char* fmt, va_list args) {
 }  // namespace
 
 void SetLogSink(LogSink sink) {
+    auto next = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
     std::lock_guard lock(g_sink_mutex);
-    g_sink = std::move(sink);
+    g_sink.swap(next);
 }
 
 void LogWrite(Stream stream, std::string_view text) {
-    std::lock_guard lock(g_sink_mutex);
-    if (g_sink) {
-        g_sink(stream, text);
+    std::shared_ptr<const LogSink> sink;
+    {
+        std::lock_guard lock(g_sink_mutex);
+        sink = g_sink;
+    }
+    // Called outside the lock: a sink that hands the text to another thread
+    // must not hold up a thread that logs meanwhile.
+    if (sink) {
+        (*sink)(stream, text);
         return;
     }
     FILE* f = stream == Stream::Out ? stdout : stderr;
@@ -61,6 +71,7 @@ void LogErr(const char* fmt, ...) {
 
 LogCapture::LogCapture() {
     SetLogSink([this](Stream s, std::string_view text) {
+        std::lock_guard lock(mutex_);
         (s == Stream::Out ? out_ : err_).append(text);
     });
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
+#include <thread>
 
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
@@ -26,6 +28,29 @@ TEST(LogSink, LongLinesAreNotCut) {
     std::string long_text(3000, 'x');
     LogOut("%s|", long_text.c_str());
     EXPECT_EQ(cap.out().size(), 3001u);
+}
+
+// A sink that waits for another thread which logs meanwhile, as a sink that
+// hands text to a busy user-interface thread does: the second writer must not
+// be held up by the first one's call.
+TEST(LogSink, WritersDoNotWaitForEachOthersSink) {
+    std::promise<void> second_done;
+    std::shared_future<void> done = second_done.get_future().share();
+    std::string seen;
+    SetLogSink([&](Stream, std::string_view text) {
+        if (text == "first") {
+            std::thread([&] {
+                LogOut("second");
+                second_done.set_value();
+            }).detach();
+            ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        } else {
+            seen.assign(text);
+        }
+    });
+    LogOut("first");
+    SetLogSink({});
+    EXPECT_EQ(seen, "second");
 }
 
 class RecordingUi : public OperatorUi {

@@ -1,7 +1,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "conversion.h"
 #include "quenlo/core.h"
+#include "usbio.h"
 
 namespace quenlo {
 
@@ -15,6 +17,10 @@ void OperatorUi::ConsolePrint(const char* fmt, ...) {
     size_t len = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
     ConsoleWrite(std::string_view(text, len));
 }
+
+// Out of line, where the owned classes are complete.
+DialogState::DialogState() = default;
+DialogState::~DialogState() = default;
 
 int IntervalMs(int index) {
     return index >= 0 && index < 5 ? kIntervalMs[index] : 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,13 +21,17 @@ namespace quenlo {
 enum class Stream { Out, Err };
 using LogSink = std::function<void(Stream, std::string_view)>;
 
-// Installs a sink; an empty function restores the standard streams.
+// Installs a sink; an empty function restores the standard streams. The sink
+// is called on the logging thread, outside any lock of this layer, possibly
+// from several threads at once; a sink that serves a user interface only
+// posts the text and never waits for that interface.
 void SetLogSink(LogSink sink);
 void LogWrite(Stream stream, std::string_view text);
 void LogOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void LogErr(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Captures both streams while it lives (tests, and callers that show the log).
+// Read out() and err() once the threads that log have finished.
 class LogCapture {
 public:
     LogCapture();
@@ -38,6 +43,7 @@ public:
     void clear() { out_.clear(), err_.clear(); }
 
 private:
+    std::mutex mutex_;
     std::string out_, err_;
 };
 

@@ -1,7 +1,18 @@
 // The operations of the main window, written once for the Qt dialog and for
 // quenlo-cli. They talk to the operator only through OperatorUi.
+//
+// Threads. The user-interface thread runs the dialog's handlers; link work (a
+// connection attempt, a ROM transfer), live playback and the preview run on
+// worker threads. A worker may call every OperatorUi member. Whoever implements
+// OperatorUi serves such a call on its user-interface thread: directly when it
+// is made there, otherwise by posting it and blocking the worker until it has
+// been served. The user-interface thread therefore never waits for a worker
+// while a request of that worker can be pending: to stop one it raises the
+// stop request, keeps serving requests until the worker has finished, and only
+// then joins it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +40,32 @@ class OperatorUi {
 
     // printf-style console line, cut to 499 characters like the dialog's.
     void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// The main window's state that its operations and worker threads share.
+// The owning pointers and the link speed change only on the user-interface
+// thread, and only while no worker uses them (no playback, no link work); the
+// flags are read and written from every thread.
+struct DialogState {
+    DialogState();
+    ~DialogState();
+    DialogState(const DialogState&) = delete;
+    DialogState& operator=(const DialogState&) = delete;
+
+    std::unique_ptr<CUsbIO> m_pUsbIO;      // the board link, made on the first port choice
+    int m_nLinkSpeed = -1;                 // speed index of the open link; -1: no link
+    std::unique_ptr<CDataInfo> m_pDataInfo;  // the conversion held, if any
+    bool m_bConverted = false;             // a conversion is held and shown
+
+    std::atomic<bool> m_bBoardReady{false};  // full board set-up done since the last model drop
+    std::atomic<bool> m_bPlaying{false};     // a playback runs; clearing it asks it to stop
+    std::atomic<bool> m_bPlayAll{false};
+    std::atomic<bool> m_bRobotActive{false};   // a link was open when the playback started
+    std::atomic<bool> m_bCommandSent{false};   // a new command was handed to the board
+    std::atomic<int> m_nCommandIndex{0};       // written before m_bCommandSent is raised
+    std::atomic<bool> m_bLinkBusy{false};      // a connection attempt or a ROM transfer runs
+
+    bool LinkOpen() const { return m_nLinkSpeed >= 0; }
 };
 
 // The fixed lists of the main window.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bac_model.h"
 #include "figread.h"
+#include "reader.h"
 
 namespace {
 

@@ -1,13 +1,11 @@
-// The in-memory model of one BAC6 file and the reader's entry point on text.
+// The in-memory model of one BAC6 file and the state an analysis fills.
 // Internal to figread: the program sees only the flat exports of figread.h.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace figread {
@@ -76,30 +74,32 @@ struct BacModel {
     std::vector<BacPolygon> polygons;
     std::vector<BacGroup> groups;
 
-    void Clear();
+    void Clear() { *this = BacModel(); }
 };
 
-// Library-global reader state: one model, no handle.
+// What an analysis works on: the model, the face context that carries over
+// from one analysis to the next, and a count that moves on every time the
+// model is emptied, so derived indexes know to rebuild.
 struct ReaderState {
     std::unique_ptr<BacModel> model;
     bool groupMode = false;
-    // Moves on every time the model is emptied, so derived indexes know to rebuild.
     uint64_t generation = 0;
+
+    // The model emptied for a new analysis, made on first use.
+    BacModel& Fresh() {
+        if (model)
+            model->Clear();
+        else
+            model = std::make_unique<BacModel>();
+        ++generation;
+        return *model;
+    }
+    // Empties and deletes the model (fnbacrelease).
+    void Release() {
+        if (!model) return;
+        model.reset();
+        ++generation;
+    }
 };
-ReaderState& State();
-
-// Header checks and chunk scan over the whole text of a file; answers what
-// fnbacanalysis answers (0 when the scan reached the end, 1 otherwise).
-int AnalyzeText(std::string_view text);
-// The same, reading an open file from its current position.
-int AnalyzeFile(std::FILE* file);
-
-// For tests: searches every pattern of the reader over each text both with
-// Oniguruma's own search and by trying only the positions where a match can
-// begin first; answers the first difference found, or an empty text.
-std::string FirstSearchDisagreement(const std::vector<std::string>& texts);
-
-// Empties and deletes the model (fnbacrelease).
-void ReleaseModel();
 
 }  // namespace figread

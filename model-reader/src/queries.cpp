@@ -1,4 +1,5 @@
-// The flat exports: file analysis, release and every query on the one model.
+// The flat exports: file analysis, release and every query on the library's
+// one model, which lives here.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,10 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "bac_model.h"
 #include "figread.h"
+#include "reader.h"
 
 namespace figread {
+
+ReaderState& State() {
+    static ReaderState state;
+    return state;
+}
+
+int AnalyzeText(std::string_view text) {
+    return AnalyzeText(State(), text);
+}
+
 namespace {
 
 const BacModel& Model() {
@@ -151,13 +162,13 @@ int fnbacanalysis(const char* path) {
         std::fputs(" file not found.\n", stderr);
         return 1;
     }
-    int result = figread::AnalyzeFile(f);
+    int result = figread::AnalyzeFile(figread::State(), f);
     std::fclose(f);
     return result;
 }
 
 void fnbacrelease(void) {
-    figread::ReleaseModel();
+    figread::State().Release();
 }
 
 unsigned fnbacGetTextureNumber(void) {

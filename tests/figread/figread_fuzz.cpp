@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bac_model.h"
 #include "figread.h"
+#include "reader.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "bac_model.h"
 #include "figread.h"
+#include "reader.h"
 
 namespace figread::test {
 

@@ -304,6 +304,16 @@ TEST(FigreadContexts, GroupModeLeftOverFromAnEarlierFileLosesNoFaces) {
     EXPECT_FALSE(State().groupMode);
 }
 
+TEST(FigreadContexts, AnAnalysisTouchesOnlyTheStateItIsGiven) {
+    Analyze(Bac({"(name \"library\")", "(Polygons"}));
+    ReaderState own;
+    EXPECT_EQ(AnalyzeText(own, Bac({"(name \"own\")", "(group"})), 0);
+    EXPECT_EQ(own.model->figureName, "own");
+    EXPECT_TRUE(own.groupMode);
+    EXPECT_EQ(State().model->figureName, "library");
+    EXPECT_FALSE(State().groupMode);
+}
+
 TEST(FigreadValues, ValuesOnTheNextLine) {
     auto o = Analyze(Bac({
         "(name",

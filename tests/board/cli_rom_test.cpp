@@ -62,7 +62,6 @@ TEST(CliRom, ImageFilePlaysTheConvertedMotions) {
     EXPECT_EQ(run.moves.at(2).frame, content.entries[0][0]);  // the home pose
 }
 
-#ifdef QUENLO_SIM_PROGRAM
 // quenlo-sim on a pseudo-terminal: the serial layer, the speed search and the
 // transfer end to end. The board saves its ROM when it reboots and exits.
 TEST(CliRom, TransferOverAPseudoTerminalWritesTheOfflineImage) {
@@ -79,7 +78,6 @@ TEST(CliRom, TransferOverAPseudoTerminalWritesTheOfflineImage) {
     EXPECT_EQ(ReadFile(dir / "board"), ReadFile(dir / "offline"));
     EXPECT_FALSE(ReadFile(dir / "offline").empty());
 }
-#endif
 
 TEST(CliRom, FailuresExitWithOne) {
     TempDir dir;

@@ -1,9 +1,8 @@
 // quenlo-cli connect and rom: the board link from a shell. `rom` converts like the
 // main window and writes the ROM image to a board, or (-o) runs the same transfer
 // against the in-process board simulator and saves the ROM it holds.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,12 +33,7 @@ int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port) {
     return speed;
 }
 
-int RunConnect(int argc, char** argv) {
-    const char* port = OptionValue(argc, argv, "--port");
-    if (!port || argc != 3) {
-        std::fprintf(stderr, "usage: quenlo-cli connect --port DEV\n");
-        return 2;
-    }
+int RunConnect(const char* port) {
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
     const int speed = ConnectBoard(ui, link, port);
@@ -58,56 +52,34 @@ bool SaveImage(const std::string& path, const std::vector<uint8_t>& image) {
     return std::fclose(f) == 0 && written;
 }
 
-int RunRom(int argc, char** argv) {
+struct RomArgs {
+    std::string model;
+    std::vector<std::string> motions;
     int rate = kDefaultRate;
     int interval = kDefaultInterval;
-    const char* port = nullptr;
-    const char* output = nullptr;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const bool has_value = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--rate")) {
-            if (!IndexOption("rom", "--rate", has_value ? argv[i + 1] : nullptr, 8, rate)) return 2;
-            ++i;
-        } else if (!std::strcmp(argv[i], "--interval")) {
-            if (!IndexOption("rom", "--interval", has_value ? argv[i + 1] : nullptr, 4, interval))
-                return 2;
-            ++i;
-        } else if (!std::strcmp(argv[i], "--port") && has_value) {
-            port = argv[++i];
-        } else if (!std::strcmp(argv[i], "-o") && has_value) {
-            output = argv[++i];
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "quenlo-cli rom: unknown option %s\n", argv[i]);
-            return 2;
-        } else {
-            files.emplace_back(argv[i]);
-        }
-    }
-    if (files.empty() || !port == !output) {
-        std::fprintf(stderr,
-                     "usage: quenlo-cli rom MODEL.bac MOTION.tra... [--rate I] [--interval I] "
-                     "(--port DEV | -o IMAGE.bin)\n");
-        return 2;
-    }
+    std::string port;
+    std::string output;
+};
 
+int RunRom(const RomArgs& args) {
     StdoutUi ui(true);
-    const std::vector<std::string> motions(files.begin() + 1, files.end());
-    std::unique_ptr<CDataInfo> data = Convert(ui, files.front(), motions, rate);
+    const std::vector<std::string>& motions = args.motions;
+    std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
     if (!data) return 1;
     const RomContent content =
-        MakeRomContent(*data, static_cast<int>(motions.size()), IntervalMs(interval));
+        MakeRomContent(*data, static_cast<int>(motions.size()), IntervalMs(args.interval));
+    const bool offline = !args.output.empty();
 
     // Offline, the simulated board stands in for the real one.
     sim::BoardSim board;
     ManualClock sim_clock;
     std::unique_ptr<CUsbIO> link;
-    if (output)
+    if (offline)
         link = std::make_unique<CUsbIO>(std::make_unique<sim::SimSerialPort>(board, &sim_clock),
                                         sim_clock);
     else
         link = std::make_unique<CUsbIO>(MakeSystemSerialPort());
-    if (ConnectBoard(ui, *link, output ? "sim" : port) < 0) {
+    if (ConnectBoard(ui, *link, offline ? "sim" : args.port.c_str()) < 0) {
         ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
         return 1;
     }
@@ -117,17 +89,37 @@ int RunRom(int argc, char** argv) {
     }
     ui.ConsolePrint("転送をはじめます\r\n");
     if (!WriteRomImage(ui, *link, content)) return 1;
-    if (output && !SaveImage(output, board.RomImage())) {
-        std::fprintf(stderr, "quenlo-cli rom: cannot write %s\n", output);
+    if (offline && !SaveImage(args.output, board.RomImage())) {
+        std::fprintf(stderr, "quenlo-cli rom: cannot write %s\n", args.output.c_str());
         return 1;
     }
     return 0;
 }
 
-const bool registered_connect = Register({"connect", "--port DEV", RunConnect});
-const bool registered_rom = Register(
-    {"rom", "MODEL.bac MOTION.tra... [--rate I] [--interval I] (--port DEV | -o IMAGE.bin)",
-     RunRom});
+std::function<int()> DefineConnect(CLI::App& sub) {
+    auto port = std::make_shared<std::string>();
+    sub.add_option("--port", *port, "the board's serial device")->required();
+    return [port] { return RunConnect(port->c_str()); };
+}
+
+std::function<int()> DefineRom(CLI::App& sub) {
+    auto args = std::make_shared<RomArgs>();
+    sub.add_option("MODEL.bac", args->model, "the model")->required();
+    sub.add_option("MOTION.tra", args->motions, "the motions, in list order");
+    AddRateOption(sub, args->rate);
+    AddIntervalOption(sub, args->interval);
+    CLI::App* target = sub.add_option_group("target", "where the image goes, one of");
+    target->add_option("--port", args->port, "the board's serial device");
+    target->add_option("-o", args->output,
+                       "an image file, written through a simulated board instead");
+    target->require_option(1);
+    return [args] { return RunRom(*args); };
+}
+
+const bool registered_connect =
+    Register({"connect", "find the board's serial speed", DefineConnect});
+const bool registered_rom =
+    Register({"rom", "write the ROM image to a board, or to a file", DefineRom});
 
 }  // namespace
 }  // namespace quenlo::cli

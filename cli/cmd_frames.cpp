@@ -1,8 +1,8 @@
 // quenlo-cli frames: converts a model and its motions as the main window does and
 // prints every multi-servo command.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,26 +15,16 @@
 namespace quenlo::cli {
 namespace {
 
-int Run(int argc, char** argv) {
+struct Args {
+    std::string model;
+    std::vector<std::string> motions;
     int rate = kDefaultRate;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--rate")) {
-            if (!IndexOption("frames", "--rate", i + 1 < argc ? argv[i + 1] : nullptr, 8, rate))
-                return 2;
-            ++i;
-        } else {
-            files.emplace_back(argv[i]);
-        }
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: quenlo-cli frames MODEL.bac MOTION.tra... [--rate I]\n");
-        return 2;
-    }
+};
 
+int Run(const Args& args) {
     StdoutUi ui(false);
-    const std::vector<std::string> motions(files.begin() + 1, files.end());
-    std::unique_ptr<CDataInfo> data = Convert(ui, files.front(), motions, rate);
+    const std::vector<std::string>& motions = args.motions;
+    std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
     if (!data) return 1;
     for (size_t number = 0; number < motions.size(); ++number) {
         const int index = data->FindMotion(static_cast<int>(number));
@@ -56,7 +46,16 @@ int Run(int argc, char** argv) {
     return 0;
 }
 
-const bool registered = Register({"frames", "MODEL.bac MOTION.tra... [--rate I]", Run});
+std::function<int()> Define(CLI::App& sub) {
+    auto args = std::make_shared<Args>();
+    sub.add_option("MODEL.bac", args->model, "the model")->required();
+    sub.add_option("MOTION.tra", args->motions, "the motions, in list order");
+    AddRateOption(sub, args->rate);
+    return [args] { return Run(*args); };
+}
+
+const bool registered =
+    Register({"frames", "convert as the window does; one line per command", Define});
 
 }  // namespace
 }  // namespace quenlo::cli

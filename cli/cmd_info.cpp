@@ -1,5 +1,6 @@
 // quenlo-cli info: what figread reads from a BAC6 model: bones with their
 // motors, list sizes, and how the polygons fall to the bones.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,12 +11,7 @@
 namespace quenlo::cli {
 namespace {
 
-int Run(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quenlo-cli info MODEL.bac\n");
-        return 2;
-    }
-    const char* path = argv[1];
+int Run(const char* path) {
     if (fnbacanalysis(path) != 0) {
         std::fprintf(stderr, "quenlo-cli info: %s is not a readable BAC6 model\n", path);
         return 1;
@@ -52,7 +48,14 @@ int Run(int argc, char** argv) {
     return 0;
 }
 
-const bool registered = Register({"info", "MODEL.bac", Run});
+std::function<int()> Define(CLI::App& sub) {
+    auto path = std::make_shared<std::string>();
+    sub.add_option("MODEL.bac", *path, "the model")->required();
+    return [path] { return Run(path->c_str()); };
+}
+
+const bool registered =
+    Register({"info", "bones, motors, counts and polygons per bone of a model", Define});
 
 }  // namespace
 }  // namespace quenlo::cli

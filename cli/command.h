@@ -1,20 +1,24 @@
 // Subcommands of quenlo-cli register themselves here, one file each.
 #pragma once
 
-#include <string_view>
+#include <functional>
+
+namespace CLI {
+class App;
+}
 
 namespace quenlo::cli {
 
+// What a subcommand file registers. `define` declares the subcommand's
+// arguments and options on `sub` and answers the function that runs it once the
+// command line has been parsed; the function's answer is the exit status.
 struct Command {
     const char* name;
-    const char* usage;                  // argument synopsis shown by --help
-    int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
+    const char* description;
+    std::function<int()> (*define)(CLI::App& sub);
 };
 
-// Call from a namespace-scope initialiser: static const bool r = Register({...});
+// Call from a namespace-scope initialiser: const bool r = Register({...});
 bool Register(const Command& command);
-
-// Text of an option value: "--rate 3" style; answers nullptr when absent.
-const char* OptionValue(int argc, char** argv, std::string_view option);
 
 }  // namespace quenlo::cli

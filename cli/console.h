@@ -4,6 +4,11 @@
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace quenlo::cli {
 
 // The console pane is standard output, on the log stream so that console lines
@@ -20,7 +25,9 @@ class StdoutUi : public OperatorUi {
     bool yes_;
 };
 
-// A list index option such as "--rate 3": answers false after saying what is wrong.
-bool IndexOption(const char* command, const char* option, const char* text, int last, int& out);
+// The window's list choices as options, range-checked: --rate (playback-rate
+// list index) and --interval (transition list index), with their defaults.
+CLI::Option* AddRateOption(CLI::App& sub, int& rate);
+CLI::Option* AddIntervalOption(CLI::App& sub, int& interval);
 
 }  // namespace quenlo::cli

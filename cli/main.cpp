@@ -1,7 +1,8 @@
 // quenlo-cli: the main window's jobs from a shell, for scripts and headless use.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "command.h"
@@ -15,9 +16,34 @@ std::vector<Command>& Commands() {
     return commands;
 }
 
-void Usage(FILE* f) {
-    std::fprintf(f, "usage: quenlo-cli <command> [arguments]\n\ncommands:\n");
-    for (const Command& c : Commands()) std::fprintf(f, "  %s %s\n", c.name, c.usage);
+// A list index in 0..last; the message names the list.
+CLI::Validator ListIndex(int last) {
+    return CLI::Validator(
+        [last](std::string& text) -> std::string {
+            const std::string range = "a list index, 0 to " + std::to_string(last);
+            size_t used = 0;
+            int value = -1;
+            try {
+                value = std::stoi(text, &used);
+            } catch (const std::exception&) {
+                return "takes " + range;
+            }
+            if (used != text.size() || value < 0 || value > last) return "takes " + range;
+            return {};
+        },
+        "");
+}
+
+// Every command-line mistake in one form: the command, what is wrong, where help is.
+int Fail(const CLI::App& app, const CLI::ParseError& e, const char* first_argument) {
+    std::string command = "quenlo-cli";
+    for (const CLI::App* sub : app.get_subcommands()) command += " " + sub->get_name();
+    std::string what = e.what();
+    if (app.get_subcommands().empty() && first_argument && first_argument[0] != '-')
+        what = std::string("unknown command '") + first_argument + "'";
+    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the arguments.\n", command.c_str(),
+                 what.c_str(), command.c_str());
+    return 2;
 }
 
 }  // namespace
@@ -27,35 +53,46 @@ bool Register(const Command& command) {
     return true;
 }
 
-const char* OptionValue(int argc, char** argv, std::string_view option) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (option == argv[i]) return argv[i + 1];
-    return nullptr;
+CLI::Option* AddRateOption(CLI::App& sub, int& rate) {
+    rate = kDefaultRate;
+    return sub
+        .add_option("--rate", rate,
+                    "playback-rate list index: 0 to 8 for 10, 15, 20, 25, 30, 40, 45, 50, 60 ms")
+        ->type_name("INDEX")
+        ->check(ListIndex(8))
+        ->capture_default_str();
 }
 
-bool IndexOption(const char* command, const char* option, const char* text, int last, int& out) {
-    char* end = nullptr;
-    const long value = text ? std::strtol(text, &end, 10) : -1;
-    if (!text || *end != '\0' || end == text || value < 0 || value > last) {
-        std::fprintf(stderr, "quenlo-cli %s: %s takes a list index, 0 to %d\n", command, option,
-                     last);
-        return false;
-    }
-    out = static_cast<int>(value);
-    return true;
+CLI::Option* AddIntervalOption(CLI::App& sub, int& interval) {
+    interval = kDefaultInterval;
+    return sub
+        .add_option("--interval", interval,
+                    "transition list index: 0 to 4 for none, 100 ms, 500 ms, 1 s, 2 s")
+        ->type_name("INDEX")
+        ->check(ListIndex(4))
+        ->capture_default_str();
 }
 
 }  // namespace quenlo::cli
 
 int main(int argc, char** argv) {
     using namespace quenlo::cli;
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        Usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    CLI::App app("quenlo-cli: the main window's jobs from a shell", "quenlo-cli");
+    app.require_subcommand(1);
+    std::vector<std::pair<CLI::App*, std::function<int()>>> runs;
+    for (const Command& c : Commands()) {
+        CLI::App* sub = app.add_subcommand(c.name, c.description);
+        runs.emplace_back(sub, c.define(*sub));
     }
-    for (const Command& c : Commands())
-        if (!std::strcmp(c.name, argv[1])) return c.run(argc - 1, argv + 1);
-    std::fprintf(stderr, "quenlo-cli: unknown command '%s'\n", argv[1]);
-    Usage(stderr);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return Fail(app, e, argc > 1 ? argv[1] : nullptr);
+    }
+    for (auto& [sub, run] : runs)
+        if (sub->parsed()) return run();
     return 2;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -22,9 +23,15 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kExamples = QUENLO_EXAMPLES_DIR;
 
-int RunCli(const std::string& arguments) {
-    const std::string command = std::string(QUENLO_CLI) + " " + arguments + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
+// Exit status; `output` (when given) gets standard output and error together.
+int RunCli(const std::string& arguments, std::string* output = nullptr) {
+    const std::string command = std::string(QUENLO_CLI) + " " + arguments + " 2>&1";
+    FILE* pipe = popen((command + (output ? "" : " >/dev/null")).c_str(), "r");
+    if (!pipe) return -1;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        if (output) output->append(chunk, n);
+    const int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -90,6 +97,27 @@ TEST(CliRom, FailuresExitWithOne) {
     EXPECT_EQ(RunCli("rom " + kExamples + "/robot.bac"), 2);  // neither --port nor -o
     EXPECT_EQ(RunCli("rom " + kExamples + "/robot.bac " + kExamples + "/bow.tra --rate 9 -o x"), 2);
     EXPECT_EQ(RunCli("connect --port /nonexistent/ttyQUENLO"), 1);
+}
+
+// Every subcommand answers --help; every mistake on the command line has one form.
+TEST(CliArguments, HelpAndMistakes) {
+    for (const char* command : {"info", "frames", "connect", "rom"}) {
+        std::string out;
+        EXPECT_EQ(RunCli(std::string(command) + " --help", &out), 0) << command;
+        EXPECT_NE(out.find(std::string("Usage: quenlo-cli ") + command), std::string::npos) << out;
+    }
+    const std::pair<std::string, std::string> mistakes[] = {
+        {"frames m.bac --rate 9", "quenlo-cli frames: --rate: takes a list index, 0 to 8\n"},
+        {"rom m.bac --interval x -o f", "quenlo-cli rom: --interval: takes a list index, 0 to 4\n"},
+        {"connect", "quenlo-cli connect: --port is required\n"},
+        {"bogus", "quenlo-cli: unknown command 'bogus'\n"},
+    };
+    for (const auto& [arguments, first_line] : mistakes) {
+        std::string out;
+        EXPECT_EQ(RunCli(arguments, &out), 2) << arguments;
+        const std::string command = first_line.substr(0, first_line.find(':'));
+        EXPECT_EQ(out, first_line + "Run '" + command + " --help' for the arguments.\n");
+    }
 }
 
 }  // namespace

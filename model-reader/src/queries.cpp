@@ -1,6 +1,8 @@
 // The flat exports: file analysis, release and every query on the library's
 // one model, which lives here.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -151,17 +153,21 @@ extern "C" {
 
 int fnbacanalysis(const char* path) {
     if (!path || !*path) return 1;
-    // Lines are read as they are scanned, so the file is never held whole.
-    FILE* f = std::fopen(path, "rb");
+    // Only a regular file is a model: a device never ends (/dev/zero) and a
+    // FIFO without a writer would block the open, so the open does not wait
+    // and the type is checked on what was opened.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat st;
-    if (f && (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))) {
-        std::fclose(f);
-        f = nullptr;
-    }
+    FILE* f = nullptr;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        f = fdopen(fd, "rb");
     if (!f) {
+        if (fd >= 0) ::close(fd);
         std::fputs(" file not found.\n", stderr);
         return 1;
     }
+    // Lines are read as they are scanned, so the file is never held whole.
     int result = figread::AnalyzeFile(figread::State(), f);
     std::fclose(f);
     return result;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 #include "tra4_reader.h"
 
@@ -74,14 +75,12 @@ class Lexer {
             unsigned char c = static_cast<unsigned char>(s_[pos_]);
             if (c == ' ' || c == '\t') {
                 ++pos_;
-            } else if (c == '\n') {
+            } else if (c == '\n' || c == '\r') {
+                // LF, CR LF and a lone CR (older editors) each end one line.
+                if (c == '\r' && pos_ + 1 < s_.size() && s_[pos_ + 1] == '\n') ++pos_;
                 ++line_, ++pos_;
-            } else if (c == '\r') {
-                if (pos_ + 1 >= s_.size() || s_[pos_ + 1] != '\n')
-                    return Fail(err, "carriage return without line feed");
-                ++pos_;
             } else if (c == ';') {
-                std::size_t nl = s_.find('\n', pos_);
+                std::size_t nl = s_.find_first_of("\r\n", pos_);
                 pos_ = nl == std::string_view::npos ? s_.size() : nl;
             } else if (c == '(' || c == ')') {
                 t = {c == '(' ? Tok::Open : Tok::Close, s_.substr(pos_, 1), line_};
@@ -100,7 +99,7 @@ class Lexer {
         }
         // A final line end does not open a line of its own.
         int last = line_;
-        if (!s_.empty() && s_.back() == '\n' && last > 1) --last;
+        if (!s_.empty() && (s_.back() == '\n' || s_.back() == '\r') && last > 1) --last;
         t = {Tok::End, {}, last};
         return true;
     }
@@ -187,6 +186,10 @@ bool ParseFloat(std::string_view s, float& out) {
     return res.ec == std::errc() && std::isfinite(out);
 }
 
+std::string MaxValueText() {
+    return std::to_string(static_cast<long>(kMaxValue));
+}
+
 bool ParseTime(std::string_view s, int& out) {
     if (s.empty() || s.size() > 9) return false;
     for (char c : s)
@@ -197,11 +200,13 @@ bool ParseTime(std::string_view s, int& out) {
 
 bool ReadHeader(std::string_view text, std::size_t& pos, ParseError& err) {
     constexpr std::string_view kMagic = ";TRA";
-    if (text.substr(0, kMagic.size()) == kMagic) {
-        pos = kMagic.size();
+    // Editors that write UTF-8 may put a byte-order mark first.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    pos = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
+    if (text.substr(pos, kMagic.size()) == kMagic) {
+        pos += kMagic.size();
         while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-        if (pos == text.size() || text[pos] == '\n') return true;
-        if (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') return true;
+        if (pos == text.size() || text[pos] == '\n' || text[pos] == '\r') return true;
     }
     err = {1, "not a TRA4 file: the first line must be ;TRA"};
     return false;
@@ -261,6 +266,8 @@ class Parser {
         if (!Open("keys", [] { return std::string("the key list (keys ...)"); })) return false;
         while (true) {
             if (!Advance()) return false;
+            if (tok_.kind == Tok::Close && m.times.empty())
+                return Fail("the key list is empty: a motion needs at least one key");
             if (tok_.kind == Tok::Close) return true;
             if (tok_.kind != Tok::Atom)
                 return Fail("unexpected " + Describe(tok_) + " in the key list");
@@ -296,6 +303,12 @@ class Parser {
         if (!Advance()) return false;
         if (tok_.kind != Tok::String)
             return Fail("expected a quoted bone name, found " + Describe(tok_));
+        // The conversion finds bones by name: a second entry would silently
+        // replace the first one's values.
+        const auto [first, fresh] = name_lines_.emplace(tok_.text, tok_.line);
+        if (!fresh)
+            return Fail("bone " + Show(tok_.text) + " is listed twice, first on line " +
+                        std::to_string(first->second));
         tra4::Bone& bone = m.bones.emplace_back();
         bone.name.assign(tok_.text);
         auto who = [&bone] { return "bone " + Show(bone.name); };
@@ -337,6 +350,9 @@ class Parser {
         tra4::Key& key = bone.keys.emplace_back();
         auto where = [&] { return "key " + std::to_string(t) + " in bone " + Show(bone.name); };
         if (!Numbers("rotate", key.rotate.data(), 3, where)) return false;
+        // A direction of length 0 has no angle; the conversion would make it 90 degrees.
+        if (key.rotate == std::array<float, 3>{})
+            return Fail("rotate of " + where() + " is the zero vector, which has no direction");
         if (!Numbers("translate", key.translate.data(), 3, where)) return false;
         if (!Numbers("roll", &key.roll, 1, where)) return false;
         return Close(where);
@@ -356,6 +372,9 @@ class Parser {
                 return Fail("unexpected " + Describe(tok_) + " in " + name());
             if (!ParseFloat(tok_.text, out[i]))
                 return Fail(Describe(tok_) + " in " + name() + " is not a finite number");
+            if (std::fabs(out[i]) > kMaxValue)
+                return Fail(Describe(tok_) + " in " + name() + " is outside -" + MaxValueText() +
+                            " to " + MaxValueText());
         }
         return Close([&] {
             return "the " + std::to_string(count) + (count == 1 ? " number of " : " numbers of ") +
@@ -366,6 +385,7 @@ class Parser {
     Lexer lex_;
     ParseError& err_;
     Token tok_;
+    std::unordered_map<std::string_view, int> name_lines_;  // bone name -> line of its entry
 };
 
 }  // namespace

@@ -105,8 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(SameBits(back, m));
     } else {
         Require(SameBits(m, untouched));
+        // LF, CR LF and a lone CR each end a line.
         std::size_t lines = 1;
-        for (char c : text) lines += c == '\n';
+        for (std::size_t i = 0; i < text.size(); ++i)
+            lines += text[i] == '\n' || (text[i] == '\r' && text.substr(i + 1, 1) != "\n");
         Require(err.line >= 0 && static_cast<std::size_t>(err.line) <= lines);
         const std::string line = FormatError("fuzz.tra", err);
         Require(line.find('\n') == line.size() - 1);

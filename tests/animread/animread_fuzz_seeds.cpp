@@ -24,11 +24,12 @@ int main(int argc, char** argv) {
         ++written;
     };
 
-    put(Motion{});
-    Motion bones_only;
-    bones_only.AddBone("body");
-    bones_only.AddBone("", true);
-    put(bones_only);
+    Motion one_key;
+    one_key.times = {0};
+    put(one_key);
+    one_key.AddBone("body");
+    one_key.AddBone("", true);
+    put(one_key);
 
     put(test::SampleMotion());
     WriteOptions crlf;

@@ -116,7 +116,7 @@ TEST_F(AnimreadExports, FailureWritesOneLineAndReleasesThePreviousMotion) {
     const std::string two_lines = Write("two\nlines.tra", "");  // shown with '?'
     std::string shown = two_lines;
     shown[shown.find('\n')] = '?';
-    std::string huge = test::Text(Motion{});
+    std::string huge = test::Text(test::SampleMotion());
     huge.resize(kMaxFileBytes + 100000, ' ');
     const std::string large = Write("large.tra", huge);
     const Case cases[] = {

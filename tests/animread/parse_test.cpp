@@ -29,7 +29,7 @@ TEST(Tra4Parse, FreeLayoutAndCommentsAnywhere) {
         "; a comment before the version\n"
         "(traVersion\n 4) (keys 5 ; first\n 7)\n"
         "(bone \"a;b(c)\"(mirror true)(key 5(rotate 1 2 3)(translate +4 -5 .25)\n"
-        "(roll 1e1))(key 7 (rotate 0 0 0) (translate 0 0 0) (roll 5.)))");
+        "(roll 1e1))(key 7 (rotate 0 0 -0.5) (translate 0 0 0) (roll 5.)))");
     ASSERT_EQ(small.bones.size(), 1u);
     EXPECT_EQ(small.times, (std::vector<int>{5, 7}));
     EXPECT_EQ(small.bones[0].name, "a;b(c)");
@@ -107,7 +107,7 @@ struct Fault {
 const std::string kHead = ";TRA\n(traVersion 4)\n";
 const std::string kKey0 = "(key 0 (rotate 0 0 1) (translate 0 0 0) (roll 0))";
 // What follows these goes on line 4 and line 5.
-const std::string kNoKeys = kHead + "(keys)\n";
+const std::string kKeys0 = kHead + "(keys 0)\n";
 const std::string kBoneA = kHead + "(keys 0)\n(bone \"a\" (mirror false)\n";
 
 std::vector<Fault> Faults() {
@@ -157,26 +157,44 @@ std::vector<Fault> Faults() {
          "expected (rotate ...) of key 0 in bone 'a'"},
         {"garbage in bone", kHead + "(keys 0)\n(bone \"a\" (mirror false) 3)\n", 4,
          "expected (key ...) or ')' in bone 'a', found '3'"},
-        {"no mirror", kNoKeys + "(bone \"a\")\n", 4, "expected (mirror true) or (mirror false)"},
-        {"mirror word", kNoKeys + "(bone \"a\" (mirror yes))\n", 4,
+        {"no mirror", kKeys0 + "(bone \"a\")\n", 4, "expected (mirror true) or (mirror false)"},
+        {"mirror word", kKeys0 + "(bone \"a\" (mirror yes))\n", 4,
          "mirror of bone 'a' must be true or false, found 'yes'"},
-        {"mirror garbage", kNoKeys + "(bone \"a\" (mirror true false))\n", 4,
+        {"mirror garbage", kKeys0 + "(bone \"a\" (mirror true false))\n", 4,
          "unexpected 'false' after the mirror flag"},
-        {"name unquoted", kNoKeys + "(bone a (mirror true))\n", 4, "expected a quoted bone name"},
-        {"name not closed", kNoKeys + "\n(bone \"arm (mirror true))\n", 5,
+        {"name unquoted", kKeys0 + "(bone a (mirror true))\n", 4, "expected a quoted bone name"},
+        {"name not closed", kKeys0 + "\n(bone \"arm (mirror true))\n", 5,
          "bone name not closed on its line"},
-        {"name not closed at end", kNoKeys + "(bone \"arm", 4, "bone name not closed"},
-        {"name with control byte", kNoKeys + "(bone \"a\tb\" (mirror true))\n", 4,
+        {"name not closed at end", kKeys0 + "(bone \"arm", 4, "bone name not closed"},
+        {"name with control byte", kKeys0 + "(bone \"a\tb\" (mirror true))\n", 4,
          "control byte 0x09 in a bone name"},
-        {"name too long", kNoKeys + "(bone \"" + std::string(1025, 'n') + "\" (mirror true))\n", 4,
+        {"name too long", kKeys0 + "(bone \"" + std::string(1025, 'n') + "\" (mirror true))\n", 4,
          "bone name longer than 1024 bytes"},
-        {"stray close", kHead + "(keys))\n", 3,
+        {"empty key list", kHead + "(keys\n)\n", 4,
+         "the key list is empty: a motion needs at least one key"},
+        {"stray close", kHead + "(keys 0))\n", 3,
          "expected (bone ...) or the end of the file, found ')'"},
-        {"other entry", kNoKeys + "(bones)\n", 4, "found '(bones'"},
+        {"other entry", kKeys0 + "(bones)\n", 4, "found '(bones'"},
         {"end inside bone", kBoneA + kKey0 + "\n", 5, "found end of file"},
         {"crlf lines", ";TRA\r\n(traVersion 4)\r\n(keys 2 1)\r\n", 3, "key time 1 is not after 2"},
-        {"lone carriage return", ";TRA\r\n(traVersion 4)\r(keys)", 2,
-         "carriage return without line feed"},
+        // A byte-order mark, CR LF and lone CR line ends; a comment ends at a lone CR.
+        {"old editor's lines", "\xEF\xBB\xBF;TRA\r(traVersion 4)\r\n\r(keys 2 1)\r", 4,
+         "key time 1 is not after 2"},
+        {"comment ends at a lone CR", ";TRA\r; note\r(traVersion 5)\r", 3,
+         "unsupported version '5'"},
+        {"byte-order mark alone", "\xEF\xBB\xBF\n;TRA\n", 1, "not a TRA4 file"},
+        {"zero rotate", kBoneA + "(key 0 (rotate 0 -0\n 0)", 6,
+         "rotate of key 0 in bone 'a' is the zero vector"},
+        {"rotate beyond the bound", kBoneA + "(key 0 (rotate 0 0 1000000.1)", 5,
+         "'1000000.1' in rotate of key 0 in bone 'a' is outside -1000000 to 1000000"},
+        {"translate beyond the bound", kBoneA + "(key 0 (rotate 0 0 1) (translate -3e38 0 0)", 5,
+         "'-3e38' in translate"},
+        {"roll beyond the bound", kBoneA + "(key 0 (rotate 0 0 1) (translate 0 0 0) (roll 2e6)", 5,
+         "'2e6' in roll"},
+        {"bone twice",
+         kKeys0 + "(bone \"a\" (mirror false)\n" + kKey0 + ")\n(bone \"b\" (mirror false) " +
+             kKey0 + ")\n\n(bone \"a\" (mirror true)",
+         8, "bone 'a' is listed twice, first on line 4"},
         {"control byte", kHead + "(keys 0\x01)\n", 3, "unexpected control byte 0x01"},
         {"nul byte", kHead + std::string("(keys\0)", 7), 3, "unexpected control byte 0x00"},
     };
@@ -204,8 +222,9 @@ TEST(Tra4Parse, AbsurdSizesAreRefused) {
     EXPECT_FALSE(Parse(keys, out, err));
     EXPECT_NE(err.message.find("more than 100000 key times"), std::string::npos);
 
-    std::string bones = kNoKeys;
-    for (int b = 0; b <= 10000; ++b) bones += "(bone \"\" (mirror false))\n";
+    std::string bones = kKeys0;
+    for (int b = 0; b <= 10000; ++b)
+        bones += "(bone \"" + std::to_string(b) + "\" (mirror false) " + kKey0 + ")\n";
     EXPECT_FALSE(Parse(bones, out, err));
     EXPECT_EQ(err.line, 10004);
     EXPECT_NE(err.message.find("more than 10000 bones"), std::string::npos);

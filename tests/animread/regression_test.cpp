@@ -28,6 +28,17 @@ TEST(AnimreadRegressions, StoredInputs) {
         // "+-1" once read as -1.
         {"plus_minus.tra", ":5: '+-1' in rotate of key 0 in bone 'a' is not a finite number\n", 0,
          0},
+        // A zero rotate once converted to 90 degrees, and 3e38 to 0 degrees.
+        {"zero_rotate.tra",
+         ":6: rotate of key 10 in bone 'arm' is the zero vector, which has no direction\n", 0, 0},
+        {"huge_rotate.tra",
+         ":5: '3e38' in rotate of key 0 in bone 'arm' is outside -1000000 to 1000000\n", 0, 0},
+        // The second entry of a bone once replaced the first one's values silently.
+        {"bone_twice.tra", ":10: bone 'arm' is listed twice, first on line 4\n", 0, 0},
+        // Read, then refused by the conversion without a reason.
+        {"empty_keys.tra", ":3: the key list is empty: a motion needs at least one key\n", 0, 0},
+        // A byte-order mark and lone CR line ends, as other editors write them.
+        {"bom_cr_lines.tra", "", 1, 0.0f},
     };
     const fs::path dir = ANIMREAD_TEST_DATA;
     std::set<std::string> listed;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -22,21 +23,24 @@ inline Motion SampleMotion() {
     Bone& arm = m.AddBone("\x98\x72\x83\x5C", true);
     arm.keys[0] = {{0.1f, 0.2f, 0.3f}, {4, 5, 6}, 1e-3f};
     arm.keys[1] = {{-0.1f, -0.2f, -0.3f}, {7, 8, 9}, 90};
-    arm.keys[2] = {{1e-30f, 3.4e38f, -0.0f}, {0, 0, 0}, 180};
+    arm.keys[2] = {{1e-30f, kMaxValue, -0.0f}, {0, 0, 0}, 180};
     m.AddBone("");
     return m;
 }
 
-// Values at the edges of float: the largest, the smallest normal, subnormals,
-// negative zero, and ones with long shortest forms; the last key time allowed.
+// Values at the edges of what a file may hold: the bound, the float just
+// inside it, the smallest normal, subnormals, negative zero, and ones with long
+// shortest forms; the last key time allowed.
 inline Motion ExtremeMotion() {
     Motion m;
     m.times = {0, kMaxKeyTime};
     Bone& b = m.AddBone("x");
-    b.keys[0] = {{FLT_MAX, -FLT_MAX, FLT_MIN},
+    b.keys[0] = {{kMaxValue, -kMaxValue, FLT_MIN},
                  {-0.0f, std::numeric_limits<float>::denorm_min(), 1e-40f},
                  -0.0f};
-    b.keys[1] = {{0.1f, 1.0f / 3, 16777217.0f}, {1e30f, -1e-30f, 123456.789f}, 359.99997f};
+    b.keys[1] = {{0.1f, 1.0f / 3, std::nextafter(kMaxValue, 0.0f)},
+                 {-kMaxValue, -1e-30f, 123456.789f},
+                 359.99997f};
     return m;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -10,7 +11,7 @@
 namespace quenlo::tra4 {
 namespace {
 
-// Any finite float, from every part of the range.
+// Any float a file may hold, from every part of the range.
 float RandomFloat(std::mt19937& rng) {
     switch (rng() % 4) {
         case 0:
@@ -22,7 +23,7 @@ float RandomFloat(std::mt19937& rng) {
             do {
                 const uint32_t bits = rng();
                 std::memcpy(&f, &bits, sizeof f);
-            } while (!std::isfinite(f));
+            } while (!(std::fabs(f) <= kMaxValue));
             return f;
         }
     }
@@ -31,7 +32,7 @@ float RandomFloat(std::mt19937& rng) {
 Motion RandomMotion(std::mt19937& rng) {
     Motion m;
     int t = static_cast<int>(rng() % 3);
-    const int keys = static_cast<int>(rng() % 40);
+    const int keys = 1 + static_cast<int>(rng() % 40);
     for (int k = 0; k < keys; ++k, t += 1 + static_cast<int>(rng() % 50)) m.times.push_back(t);
     const int bones = static_cast<int>(rng() % 25);
     for (int b = 0; b < bones; ++b) {
@@ -44,9 +45,14 @@ Motion RandomMotion(std::mt19937& rng) {
             while (c == '"' || c == 0x7F);
             name += static_cast<char>(c);
         }
+        // Names are unique within a motion.
+        if (std::any_of(m.bones.begin(), m.bones.end(),
+                        [&](const Bone& o) { return o.name == name; }))
+            name += '#' + std::to_string(b);
         Bone& bone = m.AddBone(name, rng() % 2);
         for (Key& key : bone.keys) {
             for (float& v : key.rotate) v = RandomFloat(rng);
+            if (key.rotate == std::array<float, 3>{}) key.rotate[2] = 1;
             for (float& v : key.translate) v = RandomFloat(rng);
             key.roll = RandomFloat(rng);
         }
@@ -55,9 +61,9 @@ Motion RandomMotion(std::mt19937& rng) {
 }
 
 TEST(Tra4Writer, RoundTripKeepsEveryBit) {
-    // Fixed shapes first: Shift_JIS names and mirror flags, no keys, bones without keys.
+    // Fixed shapes first: Shift_JIS names and mirror flags, a key and no bone.
     std::vector<Motion> motions = {test::ExtremeMotion(), test::SampleMotion(), Motion{}};
-    motions.emplace_back().AddBone("x");
+    motions.back().times = {0};
     std::mt19937 rng(20261207);
     for (int i = 0; i < 199; ++i) motions.push_back(RandomMotion(rng));
     for (std::size_t i = 0; i < motions.size(); ++i) {
@@ -91,6 +97,14 @@ TEST(Tra4Writer, RefusesWhatTheReaderWouldRefuse) {
          [](Motion& m) { m.bones[0].name.assign(kMaxNameBytes + 1, 'n'); }},
         {"translate value is not finite", [](Motion& m) { m.bones[0].keys[1].translate[2] = NAN; }},
         {"roll value is not finite", [](Motion& m) { m.bones[0].keys[0].roll = INFINITY; }},
+        {"rotate value 1000000.062500 is beyond 1000000",
+         [](Motion& m) { m.bones[0].keys[0].rotate[0] = std::nextafter(kMaxValue, 2e6f); }},
+        {"rotate is the zero vector",
+         [](Motion& m) {
+             m.bones[0].keys[1].rotate = {0, -0.0f, 0};
+         }},
+        {"bone 'a' is listed twice", [](Motion& m) { m.AddBone("a"); }},
+        {"no key time", [](Motion& m) { m = Motion{}; }},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
@@ -105,14 +119,14 @@ TEST(Tra4Writer, RefusesWhatTheReaderWouldRefuse) {
         EXPECT_EQ(text, "untouched");
     }
     std::string err;
-    EXPECT_FALSE(WriteFile(Motion{}, "/nonexistent/dir/m.tra", &err));
+    EXPECT_FALSE(WriteFile(test::SampleMotion(), "/nonexistent/dir/m.tra", &err));
     EXPECT_NE(err.find("cannot write"), std::string::npos);
 }
 
 TEST(Tra4Writer, WritesTheDocumentedLayout) {
     Motion m;
     m.times = {0, 10};
-    Bone& b = m.AddBone("arm", true);
+    Bone& b = m.AddBone("arm", true);  // at rest until set
     b.keys[1] = {{0, 0.5f, 1}, {0, 0, 2}, 15};
     WriteOptions options;
     options.comment = "wave";
@@ -122,7 +136,7 @@ TEST(Tra4Writer, WritesTheDocumentedLayout) {
               "; wave\n"
               "(keys 0 10)\n"
               "(bone \"arm\" (mirror true)\n"
-              "  (key 0 (rotate 0 0 0) (translate 0 0 0) (roll 0))\n"
+              "  (key 0 (rotate 0 0 1) (translate 0 0 0) (roll 0))\n"
               "  (key 10 (rotate 0 0.5 1) (translate 0 0 2) (roll 15))\n"
               ")\n");
 }

@@ -21,6 +21,9 @@ inline constexpr std::size_t kMaxNameBytes = 1024;
 // Key times stay exactly representable as float and leave the conversion room
 // to multiply a difference by its time scale without overflow.
 inline constexpr int kMaxKeyTime = 16777215;
+// Every rotate, translate and roll number lies within plus or minus this, so
+// the conversion's sums and products of them stay far from float overflow.
+inline constexpr float kMaxValue = 1000000.0f;
 
 // One bone's values at one key.
 struct Key {
@@ -43,7 +46,8 @@ struct Motion {
     std::vector<int> times;   // ascending key times in motion-time units
     std::vector<Bone> bones;  // in the model's bone order
 
-    // Appends a bone with one zero key per key time; add the times first.
+    // Appends a bone with one key per key time at rest: rotate (0, 0, 1), the
+    // bone's rotation axis, and zero translate and roll. Add the times first.
     Bone& AddBone(std::string name, bool mirror = false);
 
     bool operator==(const Motion&) const = default;
@@ -55,9 +59,10 @@ struct WriteOptions {
 };
 
 // The first reason why the motion cannot be written as a valid file, or an
-// empty string when it can: times not ascending or out of range, a bone whose
-// key count differs from the times, a name with a quote or a control byte or
-// too long, a value that is not finite, a size beyond the limits.
+// empty string when it can: no key time, times not ascending or out of range,
+// a bone whose key count differs from the times, a name with a quote or a
+// control byte or too long, or given twice, a value that is not finite or
+// beyond kMaxValue, a zero rotate vector, a size beyond the limits.
 std::string Check(const Motion& motion);
 
 // Text of the motion; false (with the reason in *error) when Check refuses it.

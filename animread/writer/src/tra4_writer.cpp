@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <system_error>
+#include <unordered_set>
 
 namespace quenlo::tra4 {
 
@@ -12,7 +13,9 @@ Bone& Motion::AddBone(std::string name, bool mirror) {
     Bone& bone = bones.emplace_back();
     bone.name = std::move(name);
     bone.mirror = mirror;
-    bone.keys.resize(times.size());
+    Key rest;
+    rest.rotate = {0, 0, 1};
+    bone.keys.assign(times.size(), rest);
     return bone;
 }
 
@@ -29,13 +32,23 @@ std::string Quoted(std::string_view text) {
     return out;
 }
 
-std::string CheckKey(const Key& key) {
-    for (float v : key.rotate)
-        if (!std::isfinite(v)) return "rotate value is not finite";
-    for (float v : key.translate)
-        if (!std::isfinite(v)) return "translate value is not finite";
-    if (!std::isfinite(key.roll)) return "roll value is not finite";
+std::string CheckValue(const char* what, float v) {
+    if (!std::isfinite(v)) return std::string(what) + " value is not finite";
+    if (std::fabs(v) > kMaxValue)
+        return std::string(what) + " value " + std::to_string(v) + " is beyond " +
+               std::to_string(static_cast<long>(kMaxValue));
     return {};
+}
+
+std::string CheckKey(const Key& key) {
+    std::string why;
+    for (float v : key.rotate)
+        if (why.empty()) why = CheckValue("rotate", v);
+    for (float v : key.translate)
+        if (why.empty()) why = CheckValue("translate", v);
+    if (why.empty()) why = CheckValue("roll", key.roll);
+    if (why.empty() && key.rotate == std::array<float, 3>{}) why = "rotate is the zero vector";
+    return why;
 }
 
 void AppendFloat(std::string& out, float v) {
@@ -63,6 +76,7 @@ void AppendTriple(std::string& out, const char* word, const std::array<float, 3>
 }  // namespace
 
 std::string Check(const Motion& motion) {
+    if (motion.times.empty()) return "no key time: a motion needs at least one key";
     if (motion.times.size() > kMaxKeys)
         return "more than " + std::to_string(kMaxKeys) + " key times";
     if (motion.bones.size() > kMaxBones) return "more than " + std::to_string(kMaxBones) + " bones";
@@ -74,7 +88,10 @@ std::string Check(const Motion& motion) {
             return "key time " + std::to_string(t) + " is not after " +
                    std::to_string(motion.times[k - 1]);
     }
+    std::unordered_set<std::string_view> names;
     for (const Bone& bone : motion.bones) {
+        if (!names.insert(bone.name).second)
+            return "bone " + Quoted(bone.name) + " is listed twice";
         if (bone.name.size() > kMaxNameBytes)
             return "bone name longer than " + std::to_string(kMaxNameBytes) + " bytes";
         for (unsigned char c : bone.name)

@@ -32,6 +32,9 @@ struct BoneAxes {
     std::array<float, 3> e1{}, e2{}, e3{};
 };
 BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const float handle[3]);
+// Why axes give no meaningful angle (a rotation point on the position, a
+// handle point in line with the rest direction), or null when they do.
+const char* DegenerateAxes(const BoneAxes& axes);
 std::array<float, 3> ToModelAxes(const BoneAxes& axes, const float value[3]);
 // Angle in degrees between v and e3, -180 to 180: negative when v lies clockwise
 // of e3 seen from +z (the z component of e3 x v is below 0). So only a swing in
@@ -74,8 +77,17 @@ struct MofMotion {
     std::vector<MofPose> poses;  // one per key
 };
 
+// A key whose move needs more board frames than a command's speed byte holds.
+struct SpeedClamp {
+    int32_t number = 0;  // motion number
+    int32_t time = 0;    // key time
+    int64_t frames = 0;  // board frames asked for; the command says kMaxSpeed
+};
+
 class CMofData {
   public:
+    static constexpr int kMaxSpeed = 255;
+
     CMofData() = default;
     virtual ~CMofData() = default;
     CMofData(const CMofData&) = delete;
@@ -88,7 +100,8 @@ class CMofData {
                     float roll, const float translation[3], const float rotation[3]);
     // Records a servo of the model; the list stays in ascending order.
     void AddServo(int32_t motor_code);
-    // One command and one pose per key of every motion.
+    // One command and one pose per key of every motion. A key more than 255
+    // board frames after the previous one gets speed 255 and a SpeedClamp.
     void BuildFrames();
     void BuildFrame(int motion, const MofKey& key, int32_t previous_time, int32_t time_scale);
 
@@ -98,9 +111,12 @@ class CMofData {
     std::vector<MofMotion>& motions() { return motions_; }
     const std::vector<MofMotion>& motions() const { return motions_; }
     const std::vector<int32_t>& servos() const { return servos_; }
+    // The keys held at speed 255 by the last BuildFrames, in build order.
+    const std::vector<SpeedClamp>& speed_clamps() const { return speed_clamps_; }
 
   private:
     std::vector<MofMotion> motions_;
+    std::vector<SpeedClamp> speed_clamps_;
     std::vector<int32_t> servos_;  // servo numbers, ascending, duplicates kept
 };
 

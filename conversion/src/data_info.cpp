@@ -18,8 +18,9 @@ V3 Sub(const float a[3], const float b[3]) {
 V3 Cross(const V3& a, const V3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-float Dot(const V3& a, const V3& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+// In double: no product of two finite floats overflows there.
+double Dot(const V3& a, const V3& b) {
+    return double{a[0]} * b[0] + double{a[1]} * b[1] + double{a[2]} * b[2];
 }
 
 // Length 0 stays 0; length exactly 1 is left untouched so unit axes keep their bits.
@@ -69,22 +70,31 @@ BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const fl
     return a;
 }
 
+const char* DegenerateAxes(const BoneAxes& a) {
+    if (a.e3 == V3{}) return "its rotation point is its position";
+    // e2 = e1 x e3 of two unit vectors: its length is the sine between them.
+    if (std::sqrt(Dot(a.e2, a.e2)) < 1.0e-5) return "its handle point lies on its rest direction";
+    return nullptr;
+}
+
 std::array<float, 3> ToModelAxes(const BoneAxes& a, const float r[3]) {
-    return {r[0] * a.e2[0] + r[1] * a.e1[0] + r[2] * a.e3[0],
-            r[0] * a.e2[1] + r[1] * a.e1[1] + r[2] * a.e3[1],
-            r[0] * a.e2[2] + r[1] * a.e1[2] + r[2] * a.e3[2]};
+    V3 out;
+    for (int i = 0; i < 3; ++i)
+        out[i] = static_cast<float>(double{r[0]} * a.e2[i] + double{r[1]} * a.e1[i] +
+                                    double{r[2]} * a.e3[i]);
+    return out;
 }
 
 float JointAngle(const BoneAxes& a, const std::array<float, 3>& v) {
-    const float c0 = Dot(v, a.e3);
-    const float s = 1.0f - c0 * c0;
+    const double c0 = Dot(v, a.e3);
+    const double s = 1.0 - c0 * c0;
     float angle;
-    if (s < 1.0e-9f) {
+    if (s < 1.0e-9) {
         angle = c0 > 0 ? 0.0f : 180.0f;
     } else {
-        angle = std::atan2(std::sqrt(s), c0) * 180.0f / 3.1415927410125732f;
+        angle = static_cast<float>(std::atan2(std::sqrt(s), c0) * 180.0 / 3.1415927410125732);
     }
-    if (a.e3[0] * v[1] - a.e3[1] * v[0] < 0) angle = -angle;
+    if (double{a.e3[0]} * v[1] - double{a.e3[1]} * v[0] < 0) angle = -angle;
     return angle;
 }
 
@@ -117,6 +127,13 @@ bool CDataInfo::BuildMotorList() {
         } else {
             used[s] = true;
         }
+        float p[3] = {}, rot[3] = {}, handle[3] = {};
+        fnbacGetBonePosition(bone, p);
+        fnbacGetBoneRotation(bone, rot);
+        fnbacGetBoneHandle(bone, handle);
+        if (const char* why = DegenerateAxes(MakeBoneAxes(p, rot, handle)))
+            quenlo::LogErr(" BuildMotorList : bone %s has no joint angle: %s\r\n",
+                           fnbacGetBoneName(bone), why);
     }
     model_loaded_ = true;
     return true;

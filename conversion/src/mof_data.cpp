@@ -70,6 +70,7 @@ void CMofData::AddServo(int32_t motor_code) {
 }
 
 void CMofData::BuildFrames() {
+    speed_clamps_.clear();
     for (size_t i = 0; i < motions_.size(); ++i) {
         MofMotion& motion = motions_[i];
         motion.frames.clear();
@@ -115,7 +116,10 @@ void CMofData::BuildFrame(int motion_index, const MofKey& key, int32_t previous_
     std::copy(std::begin(bitmap), std::end(bitmap), frame.begin() + 2);
     const int64_t d = int64_t{key.time} - previous_time;
     const int64_t frames = d > 0 ? d * time_scale : int64_t{time_scale};
-    const uint8_t speed = static_cast<uint8_t>(frames & 0xFF);
+    // The byte cannot say more than 255 frames. Cut modulo 256 a long move
+    // would become a sudden one, so it is held at 255 and the move ends early.
+    uint8_t speed = static_cast<uint8_t>(std::clamp<int64_t>(frames, 0, kMaxSpeed));
+    if (frames > kMaxSpeed) speed_clamps_.push_back({motion.number, key.time, frames});
     frame[7] = speed;
     for (size_t k = 0; k < n; ++k) {
         frame[8 + 2 * k] = static_cast<uint8_t>(slots[k].position & 0xFF);

@@ -1,6 +1,7 @@
 // The main window's conversion job: console lines, time scale, and the ROM
 // content that maps motion-list entries to their records.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -33,9 +34,12 @@ class ConversionJob : public ::testing::Test {
 TEST_F(ConversionJob, ValidRunPrintsEveryStepAndAppliesTheRate) {
     auto data = quenlo::RunConversion(ui, bac, {m0, m1}, 6);  // "45": time scale 3
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(ui.console,
-              "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n再生レート設定\r\nコマンド生成\r\n"
-              "ビューデータ生成\r\n<preview>変換成功\r\n");
+    // m1's second key is 100 units (300 frames) after its first: held at 255.
+    EXPECT_EQ(
+        ui.console,
+        "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n再生レート設定\r\nコマンド生成\r\n警告: " + m1 +
+            ": キー100まで300フレームあり、255フレームで動かします\r\n"
+            "ビューデータ生成\r\n<preview>変換成功\r\n");
     EXPECT_TRUE(ui.previewed_with_model);
     EXPECT_EQ(ui.busy_calls, (std::vector<bool>{true, false}));
     EXPECT_TRUE(data->model_loaded());
@@ -46,7 +50,7 @@ TEST_F(ConversionJob, ValidRunPrintsEveryStepAndAppliesTheRate) {
     EXPECT_EQ(data->GetFrameCommand(0, 0)[7], 3);
     EXPECT_EQ(data->GetFrameCommand(0, 1)[7], 30);
     EXPECT_EQ(data->GetFrameCommand(0, 2)[7], 15);
-    EXPECT_EQ(data->GetFrameCommand(1, 1)[7], 300 % 256);
+    EXPECT_EQ(data->GetFrameCommand(1, 1)[7], 255);
 }
 
 TEST_F(ConversionJob, ChecksTheModelFieldFirstThenTheMotionList) {
@@ -91,10 +95,26 @@ TEST_F(ConversionJob, AFileThatDoesNotConvertIsNamedAndLeavesNoConversion) {
         std::vector<std::string> motions;
         std::string console;
     };
+    // When the system is the reason, one more line says which.
+    const std::string missing = dir + "missing.bac", folder = dir + "folder.tra";
+    const std::string fifo = dir + "fifo.tra";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Case cases[] = {
         {bad_bac, {m0}, "BAC解析中\r\n" + bad_bac + "\r\n↑有効なBAC6ファイルではありません\r\n"},
         {bac, {m0, bad_tra, m1}, "BAC解析中\r\nTRA#0解析中\r\nTRA#1解析中\r\n" + bad_tra + not_tra},
-
+        {missing,
+         {m0},
+         "BAC解析中\r\n" + missing + "\r\n↑有効なBAC6ファイルではありません\r\n" + missing +
+             " を読めません: No such file or directory\r\n"},
+        {bac,
+         {folder},
+         "BAC解析中\r\nTRA#0解析中\r\n" + folder + not_tra + folder +
+             " を読めません: a directory\r\n"},
+        {bac,
+         {fifo},
+         "BAC解析中\r\nTRA#0解析中\r\n" + fifo + not_tra + fifo +
+             " を読めません: not a regular file\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.console);
@@ -108,6 +128,12 @@ TEST_F(ConversionJob, AFileThatDoesNotConvertIsNamedAndLeavesNoConversion) {
 TEST_F(ConversionJob, MotionWithoutValuesHasNoRecordAndRomContentMapsByNumber) {
     auto data = quenlo::RunConversion(ui, bac, {m0, none, m1}, 3);
     ASSERT_NE(data, nullptr);
+    // Still a success, with a word on the motion that gives nothing to play.
+    EXPECT_NE(ui.console.find("コマンド生成\r\n警告: " + none +
+                              ": モデルのサーボを動かすボーンがなく、コマンドがありません\r\n"
+                              "ビューデータ生成\r\n"),
+              std::string::npos)
+        << ui.console;
     // The store holds two records; the third file's sits at index 1.
     ASSERT_EQ(data->mof_data()->motions().size(), 2u);
     EXPECT_EQ(data->FindMotion(0), 0);
@@ -129,6 +155,19 @@ TEST_F(ConversionJob, MotionWithoutValuesHasNoRecordAndRomContentMapsByNumber) {
     // Entries beyond the conversion's motions are empty slots.
     EXPECT_EQ(quenlo::MakeRomContent(*data, 4, 0).entries[3].size(), 0u);
     EXPECT_TRUE(quenlo::MakeRomContent(*data, -1, 0).entries.empty());
+}
+
+TEST_F(ConversionJob, AModelWithoutServosIsStillASuccessWithAWarning) {
+    const std::string plain = WriteBac(dir + "plain.bac", {{"body"}, {"a"}});
+    auto data = quenlo::RunConversion(ui, plain, {m1}, 3);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(
+        ui.console,
+        "BAC解析中\r\n警告: モデルにサーボのボーンがありません\r\nTRA#0解析中\r\n再生レート設定\r\n"
+        "コマンド生成\r\n警告: " +
+            m1 +
+            ": モデルのサーボを動かすボーンがなく、コマンドがありません\r\n"
+            "ビューデータ生成\r\n<preview>変換成功\r\n");
 }
 
 TEST(MakeRomContent, NoMotorsBeforeTheModelIsRead) {

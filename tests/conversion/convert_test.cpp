@@ -129,6 +129,22 @@ TEST(BuildMotorList, ServoBeyondTheCommandIsReportedAndLeftOut) {
     EXPECT_EQ(d->mof_data()->servos(), (std::vector<int32_t>{2, 2, 39, 51}));
 }
 
+TEST(BuildMotorList, BonesWhosePointsGiveNoAngleAreNamedOnce) {
+    quenlo::LogCapture log;
+    const TestBone on_pivot{"pivot(ID-02)", {1, 2, 3}, {1, 2, 3}, {2, 2, 3}};
+    const TestBone in_line{"line(ID-03)", {0, 0, 0}, {0, -1, 0}, {0, 2, 0}};
+    const TestBone handle_on_pivot{"knob(ID-04)", {0, 0, 0}, {0, -1, 0}, {0, 0, 0}};
+    Convert({on_pivot, in_line, handle_on_pivot, {"good(ID-05)"}, {"idle", {}, {}, {}}},
+            MakeMotion({0, 10}, {"pivot", "line", "knob", "good"}));
+    EXPECT_EQ(log.err(),
+              " BuildMotorList : bone pivot has no joint angle: its rotation point is its "
+              "position\r\n"
+              " BuildMotorList : bone line has no joint angle: its handle point lies on its rest "
+              "direction\r\n"
+              " BuildMotorList : bone knob has no joint angle: its handle point lies on its rest "
+              "direction\r\n");
+}
+
 TEST(CDataInfo, AnOlderConversionDoesNotReleaseANewerOnesModel) {
     const std::vector<TestBone> bones = {{"a(ID-00)"}, {"b(ID-01)"}};
     auto older = Convert(bones, MakeMotion({0, 5}, {"a"}));

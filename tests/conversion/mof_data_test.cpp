@@ -110,18 +110,24 @@ TEST(BuildFrame, OnlyTheFirstBoneOfAServoWithinTheBitmapGetsAPosition) {
     EXPECT_EQ(bones, (std::vector<int>{4, 1, 2, 3}));
 }
 
-TEST(BuildFrame, SpeedFromKeyDistanceTimesScaleModulo256) {
+TEST(BuildFrame, SpeedFromKeyDistanceTimesScaleHeldAt255) {
     CMofData d;
-    for (int t : {0, 5, 105, 105, 50, 16777215}) Store(d, 0, t, 0, 0, 0);
+    for (int t : {0, 5, 90, 105, 105, 50, 16777215, 16777215 - 1}) Store(d, 2, t, 0, 0, 0);
     // Times 105 twice are one key; later keys that go back get the time scale.
     d.motions()[0].time_scale = 3;
     d.BuildFrames();
+    d.BuildFrames();  // a rebuild reports each held key once
     std::vector<int> speeds;
     for (const auto& f : d.motions()[0].frames) speeds.push_back(f[7]);
-    // 0: 3; 5: 15; 105: 300 % 256 = 44; 50 (backwards): 3; 16777215: 16777165 * 3 % 256
-    EXPECT_EQ(speeds, (std::vector<int>{3, 15, 44, 3, 103}));
+    // 0: 3; 5: 15; 90: 255 exactly; 105: 45; 50 (backwards): 3; 16777215: 16777165 * 3,
+    // held at 255 where modulo 256 it was 103, a violent move; the last (backwards): 3.
+    EXPECT_EQ(speeds, (std::vector<int>{3, 15, 255, 45, 3, 255, 3}));
     for (size_t k = 0; k < d.motions()[0].poses.size(); ++k)
         EXPECT_EQ(d.motions()[0].poses[k].speed, speeds[k]);
+    ASSERT_EQ(d.speed_clamps().size(), 1u);
+    EXPECT_EQ(d.speed_clamps()[0].number, 2);
+    EXPECT_EQ(d.speed_clamps()[0].time, 16777215);
+    EXPECT_EQ(d.speed_clamps()[0].frames, 16777165 * 3);
 }
 
 TEST(BuildFrames, RebuildingDoesNotDuplicate) {

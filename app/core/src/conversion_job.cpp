@@ -34,6 +34,13 @@ bool IsBacPath(const std::string& path) {
     return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".bac") == 0;
 }
 
+// The readers say only that a file is no model or motion; when the system is
+// the reason, the operator learns which.
+void TellWhyUnreadable(OperatorUi& ui, const std::string& path) {
+    const std::string why = FileReadProblem(path);
+    if (!why.empty()) ui.ConsolePrint("%s を読めません: %s\r\n", path.c_str(), why.c_str());
+}
+
 }  // namespace
 
 std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
@@ -75,8 +82,10 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     if (fnbacanalysis(bac_path.c_str()) != 0 || !data->BuildMotorList()) {
         ui.ConsolePrint("%s\r\n", bac_path.c_str());
         ui.ConsolePrint("↑有効なBAC6ファイルではありません\r\n");
+        TellWhyUnreadable(ui, bac_path);
         return nullptr;
     }
+    if (fnbacSetMotorNumber() <= 0) ui.ConsolePrint("警告: モデルにサーボのボーンがありません\r\n");
 
     if (!motion_paths.empty()) {
         data->ClearRawMotions();
@@ -93,6 +102,7 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
             if (!converted) {
                 ui.ConsolePrint("%s\r\n", path.c_str());
                 ui.ConsolePrint("↑有効なTRA4ファイルではありません\r\n");
+                TellWhyUnreadable(ui, path);
                 return nullptr;
             }
         }
@@ -103,7 +113,20 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
         data->SetTimeScale(kRates[rate_index].time_scale);
 
     ui.ConsolePrint("コマンド生成\r\n");
-    if (data->mof_data()) data->mof_data()->BuildFrames();
+    if (data->mof_data()) {
+        data->mof_data()->BuildFrames();
+        // A success with nothing to play, or with moves cut short, is no
+        // surprise to the operator.
+        for (size_t i = 0; i < motion_paths.size(); ++i)
+            if (data->FindMotion(static_cast<int>(i)) < 0)
+                ui.ConsolePrint(
+                    "警告: %s: モデルのサーボを動かすボーンがなく、コマンドがありません\r\n",
+                    motion_paths[i].c_str());
+        for (const SpeedClamp& c : data->mof_data()->speed_clamps())
+            ui.ConsolePrint("警告: %s: キー%dまで%lldフレームあり、255フレームで動かします\r\n",
+                            motion_paths.at(static_cast<size_t>(c.number)).c_str(), c.time,
+                            static_cast<long long>(c.frames));
+    }
 
     ui.ConsolePrint("ビューデータ生成\r\n");
     ui.ShowConversion(*data);

@@ -105,6 +105,10 @@ std::unique_ptr<CDataInfo> TryAutoConversion(OperatorUi& ui, const std::string& 
                                              const std::vector<std::string>& motion_paths,
                                              int rate_index);
 
+// Why the file at path cannot be read (the system's reason: "Permission
+// denied", "a directory", "not a regular file" ...); empty when it can.
+std::string FileReadProblem(const std::string& path);
+
 // ---- ROM transfer ----------------------------------------------------------
 // Everything a ROM image holds, by motion-list position. An entry whose file
 // produced no commands has an empty frame list: an empty slot, nothing to play.

@@ -60,9 +60,13 @@ std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
 std::unique_ptr<CDataInfo> TryAutoConversion(OperatorUi& ui, const std::string& bac_field,
                                              const std::vector<std::string>& motion_paths,
                                              int rate_index) {
-    const std::string path = BacPath(bac_field);
-    if (!IsBacPath(path) || motion_paths.empty()) return nullptr;
-    return RunConversion(ui, path, motion_paths, rate_index);
+    if (!AutoConversionReady(bac_field, motion_paths)) return nullptr;
+    return RunConversion(ui, BacPath(bac_field), motion_paths, rate_index);
+}
+
+bool AutoConversionReady(const std::string& bac_field,
+                         const std::vector<std::string>& motion_paths) {
+    return IsBacPath(BacPath(bac_field)) && !motion_paths.empty();
 }
 
 // The caller drops its previous conversion before calling: the libraries hold

@@ -104,6 +104,9 @@ std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
 std::unique_ptr<CDataInfo> TryAutoConversion(OperatorUi& ui, const std::string& bac_field,
                                              const std::vector<std::string>& motion_paths,
                                              int rate_index);
+// Whether TryAutoConversion would convert: a .bac model and at least one motion.
+bool AutoConversionReady(const std::string& bac_field,
+                         const std::vector<std::string>& motion_paths);
 
 // Why the file at path cannot be read (the system's reason: "Permission
 // denied", "a directory", "not a regular file" ...); empty when it can.

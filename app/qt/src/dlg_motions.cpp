@@ -1,0 +1,122 @@
+// The model field and the motion list: drops, moving and deleting entries,
+// the rate list, and the conversion they lead to.
+#include <QComboBox>
+#include <QPushButton>
+
+#include "conversion.h"
+#include "drop_targets.h"
+#include "quenlo_dlg.h"
+
+namespace {
+
+// Exactly ".bac" or ".BAC" (and the same for ".tra"): mixed case is refused.
+bool HasExtension(const std::string& path, const char* lower, const char* upper) {
+    if (path.size() < 4) return false;
+    const std::string tail = path.substr(path.size() - 4);
+    return tail == lower || tail == upper;
+}
+
+}  // namespace
+
+void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
+    ConsolePrint("BACにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
+    if (paths.size() != 1) {
+        ConsolePrint("BACは１つだけです\r\n");
+        return;
+    }
+    const std::string& path = paths.front();
+    if (!HasExtension(path, ".bac", ".BAC")) {
+        ConsolePrint(" %sは、BACファイルではありません\r\n", path.c_str());
+        return;
+    }
+    ConsolePrint(" BAC = %s\r\n", path.c_str());
+    // The preview's model goes with the field's (ClearBacObject joins here).
+    bac_field_->SetPath(path);
+    m_bBoardReady = false;  // the next playback sets the board up in full
+    ResetConversion();
+    TryAutoConversion();
+}
+
+void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
+    ConsolePrint("TRAにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
+    for (const std::string& path : paths) {
+        if (!HasExtension(path, ".tra", ".TRA")) {
+            ConsolePrint(" %sは、TRAファイルではありません\r\n", path.c_str());
+            continue;
+        }
+        ConsolePrint(" TRA = %s\r\n", path.c_str());
+        motion_list_->AppendPath(path);
+        ResetConversion();
+    }
+    EnablePlayAll(motion_list_->count() > 1);
+    TryAutoConversion();
+}
+
+void CQuenloDlg::DeleteEntry() {
+    const int row = motion_list_->currentRow();
+    if (m_bPlaying || row < 0) {
+        ConsolePrint("ファイルが選択されていません\r\n");
+        return;
+    }
+    const std::string path = motion_list_->PathAt(row);
+    delete motion_list_->takeItem(row);
+    ConsolePrint("%sを削除\r\n", path.c_str());
+    ResetConversion();
+    EnablePlayAll(motion_list_->count() > 1);
+}
+
+void CQuenloDlg::MoveEntry(int step) {
+    const int row = motion_list_->currentRow();
+    const int target = row + step;
+    if (m_bPlaying || motion_list_->count() < 2 || row < 0 || target < 0 ||
+        target >= motion_list_->count()) {
+        ConsolePrint("移動できません\r\n");
+        return;
+    }
+    const std::string path = motion_list_->PathAt(row);
+    delete motion_list_->takeItem(row);
+    motion_list_->InsertPath(target, path);
+    motion_list_->setCurrentRow(target);
+    ConsolePrint("%sを移動\r\n", path.c_str());
+    ResetConversion();
+}
+
+void CQuenloDlg::RateChanged() {
+    if (m_bPlaying) {
+        ConsolePrint("操作は無効です\r\n");
+        return;
+    }
+    ConsolePrint("再生速度変更\r\n");
+    ResetConversion();
+}
+
+void CQuenloDlg::ResetConversion() {
+    m_pDataInfo.reset();
+    convert_button_->setEnabled(true);
+    EnablePlay(false);
+    m_bConverted = false;
+}
+
+void CQuenloDlg::Convert() {
+    // The libraries hold one model and one motion: the old conversion goes first.
+    ResetConversion();
+    TakeConversion(quenlo::Convert(*this, bac_field_->Path(), motion_list_->Paths(),
+                                   rate_list_->currentIndex()));
+}
+
+void CQuenloDlg::TryAutoConversion() {
+    const std::string bac = bac_field_->Path();
+    const std::vector<std::string> motions = motion_list_->Paths();
+    // Nothing to convert: nothing changes, and nothing is said.
+    if (!quenlo::AutoConversionReady(bac, motions)) return;
+    ResetConversion();
+    TakeConversion(quenlo::TryAutoConversion(*this, bac, motions, rate_list_->currentIndex()));
+}
+
+void CQuenloDlg::TakeConversion(std::unique_ptr<CDataInfo> data) {
+    if (!data) return;  // the failure exit: no conversion, Convert enabled
+    m_pDataInfo = std::move(data);
+    convert_button_->setEnabled(false);
+    EnablePlay(true);
+    m_bConverted = true;
+}

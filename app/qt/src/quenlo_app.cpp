@@ -1,0 +1,69 @@
+#include "quenlo_app.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+
+#include "about_dlg.h"
+#include "dialog_units.h"
+#include "drop_targets.h"
+#include "quenlo_dlg.h"
+
+namespace quenlo::qt {
+
+StartupRequest SortStartupFiles(const std::vector<std::string>& files, const QString& port) {
+    StartupRequest request;
+    request.port = port;
+    for (std::string path : files) {
+        if (path.size() > kDroppedPathLimit) path.resize(kDroppedPathLimit);  // as a drop reads it
+        const bool model = path.size() >= 4 && (path.ends_with(".bac") || path.ends_with(".BAC"));
+        (model ? request.models : request.motions).push_back(std::move(path));
+    }
+    return request;
+}
+
+}  // namespace quenlo::qt
+
+CQuenloApp::CQuenloApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("quenlo");
+    setApplicationDisplayName("Quenlo");
+    setApplicationVersion(QUENLO_VERSION);
+    setWindowIcon(quenlo::qt::ProgramIcon());
+    setFont(quenlo::qt::DialogFont());
+}
+
+int CQuenloApp::Run() {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Converts BAC6 models and TRA4 motions for the RCB-4HV board, plays them and writes "
+        "them to its ROM.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(
+        {"p", "port"}, "Connect to the board on DEV (a name under /dev or a path).", "DEV");
+    parser.addOption(port);
+    parser.addPositionalArgument("files", "A model (.bac) and motions (.tra), as if dropped.",
+                                 "[MODEL.bac] [MOTION.tra...]");
+    if (!parser.parse(arguments())) {
+        std::fprintf(stderr, "quenlo: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet("help")) parser.showHelp(0);
+    if (parser.isSet("version")) parser.showVersion();
+
+    std::vector<std::string> files;
+    for (const QString& file : parser.positionalArguments()) {
+        const QByteArray bytes = QFile::encodeName(file);
+        files.emplace_back(bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
+    const quenlo::qt::StartupRequest request =
+        quenlo::qt::SortStartupFiles(files, parser.value(port));
+
+    CQuenloDlg dialog;
+    dialog.show();
+    // Once the window is up, as the operator would: the drops, then the port.
+    QTimer::singleShot(0, &dialog, [&dialog, &request] { dialog.Start(request); });
+    dialog.exec();
+    return 0;
+}

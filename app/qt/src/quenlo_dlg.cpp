@@ -1,0 +1,285 @@
+// The main window: its controls from the control table, the console, the
+// OperatorUi requests, the About box and closing.
+#include "quenlo_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
+#include <algorithm>
+
+#include "about_dlg.h"
+#include "conversion.h"
+#include "dialog_units.h"
+#include "drop_targets.h"
+#include "quenlo/platform.h"
+#include "ui_thread.h"
+#include "usbio.h"
+
+using quenlo::qt::CallOnUi;
+using quenlo::qt::DialogUnits;
+
+namespace {
+
+constexpr int kWidth = 495;  // dialog units
+constexpr int kHeight = 329;
+const char* const kSpeeds[] = {"115.2k", "625k", "1.25M"};
+
+QString FromBytes(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Places a control by its rectangle in dialog units and names it by its ID.
+template <class Widget>
+Widget* Place(Widget* widget, const DialogUnits& du, int id, int x, int y, int w, int h) {
+    if (id) widget->setObjectName(QString("ctl%1").arg(id));
+    widget->setGeometry(du.Rect(x, y, w, h));
+    return widget;
+}
+
+// A drop-down list: its rectangle's height is that of the open list; closed,
+// it is as tall as the style makes it.
+QComboBox* PlaceList(QComboBox* list, const DialogUnits& du, int id, int x, int y, int w,
+                     int list_h) {
+    Place(list, du, id, x, y, w, list_h);
+    list->setFixedHeight(list->sizeHint().height());
+    list->setMaxVisibleItems(std::max(1, list_h / 8 - 1));
+    return list;
+}
+
+void PlaceLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->move(du.X(x), du.Y(y));
+    label->resize(label->sizeHint().width(), du.Y(8));
+}
+
+}  // namespace
+
+CQuenloDlg::CQuenloDlg(QWidget* parent) : QDialog(parent), link_worker_(this) {
+    setWindowTitle("Quenlo");
+    setWindowIcon(quenlo::qt::ProgramIcon());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(quenlo::qt::DialogFont());
+    AddWorker(link_worker_);
+    BuildControls();
+    ConnectControls();
+
+    convert_button_->setEnabled(false);
+    EnablePlay(false);
+    m_bConverted = false;
+    ConsolePrint("setup\r\n");
+}
+
+CQuenloDlg::~CQuenloDlg() {
+    StopWorkers();
+}
+
+void CQuenloDlg::BuildControls() {
+    const DialogUnits du = DialogUnits::Of(font());
+    setFixedSize(du.X(kWidth), du.Y(kHeight));
+
+    // The group box first, so the controls it frames lie above it.
+    Place(new QGroupBox("モデル", this), du, 0, 70, 47, 235, 171);
+
+    PlaceLabel(this, du, "通信ポート", 7, 10);
+    port_list_ = PlaceList(new QComboBox(this), du, 1001, 7, 19, 84, 68);
+    port_list_->setEditable(true);  // a device path may be typed and confirmed with Enter
+    port_list_->setInsertPolicy(QComboBox::NoInsert);
+    port_list_->addItem("非接続");
+
+    rom_button_ = Place(new QPushButton("ROM転送", this), du, 1003, 191, 7, 50, 14);
+    play_button_ = Place(new QPushButton("再生", this), du, 1015, 255, 7, 50, 14);
+    play_all_button_ = Place(new QPushButton("全再生", this), du, 1017, 255, 27, 50, 14);
+    play_all_button_->setEnabled(false);
+    loop_box_ = Place(new QCheckBox("ループ再生", this), du, 1021, 204, 29, 46, 10);
+
+    PlaceLabel(this, du, "COM通信速度(bps)", 7, 49);
+    serial_speed_ = PlaceList(new QComboBox(this), du, 1005, 7, 58, 48, 62);
+    PlaceLabel(this, du, "ICS通信速度(bps)", 7, 89);
+    servo_speed_ = PlaceList(new QComboBox(this), du, 1006, 7, 98, 48, 52);
+    for (QComboBox* list : {serial_speed_, servo_speed_}) {
+        for (const char* speed : kSpeeds) list->addItem(speed);
+        list->setCurrentIndex(0);
+        list->setEnabled(false);  // shows the link's speeds only
+    }
+    PlaceLabel(this, du, "再生レート(ms)", 7, 128);
+    rate_list_ = PlaceList(new QComboBox(this), du, 1007, 7, 138, 48, 61);
+    for (const quenlo::RateEntry& rate : quenlo::kRates) rate_list_->addItem(rate.text);
+    rate_list_->setCurrentIndex(quenlo::kDefaultRate);
+    PlaceLabel(this, du, "モーション遷移間隔", 7, 161);
+    interval_list_ = PlaceList(new QComboBox(this), du, 1019, 7, 171, 48, 49);
+    for (const char* text : quenlo::kIntervalTexts)
+        interval_list_->addItem(QString::fromUtf8(text));
+    interval_list_->setCurrentIndex(quenlo::kDefaultInterval);
+
+    PlaceLabel(this, du, "基本(BAC6)", 76, 59);
+    bac_field_ = Place(new CBacSel(this), du, 1008, 75, 69, 202, 14);
+    convert_button_ = Place(new QPushButton("変換", this), du, 1014, 282, 97, 19, 14);
+    PlaceLabel(this, du, "モーション(TRA4)", 76, 90);
+    motion_list_ = Place(new CTraSel(this), du, 1010, 76, 99, 204, 112);
+    up_button_ = Place(new QPushButton("↑", this), du, 1011, 284, 127, 14, 14);
+    down_button_ = Place(new QPushButton("↓", this), du, 1012, 284, 145, 14, 14);
+    delete_button_ = Place(new QPushButton("削除", this), du, 1013, 281, 197, 20, 14);
+
+    clear_button_ = Place(new QPushButton("ｺﾝｿｰﾙｸﾘｱ", this), du, 1004, 7, 206, 37, 14);
+    clear_button_->setDefault(true);  // Enter in the window clears the console
+    console_ = Place(new QPlainTextEdit(this), du, 1000, 7, 222, 298, 100);
+    console_->setReadOnly(true);
+    console_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    console_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    console_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    progress_ = Place(new QProgressBar(this), du, 0, 7, 323, 298, 5);
+    progress_->setObjectName("romProgress");
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+
+    preview_frame_ = Place(new QFrame(this), du, 1023, 311, 7, 177, 315);
+    preview_frame_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+}
+
+void CQuenloDlg::ConnectControls() {
+    connect(clear_button_, &QPushButton::clicked, this, [this] { ClearConsole(); });
+    connect(convert_button_, &QPushButton::clicked, this, [this] { Convert(); });
+    connect(up_button_, &QPushButton::clicked, this, [this] { MoveUp(); });
+    connect(down_button_, &QPushButton::clicked, this, [this] { MoveDown(); });
+    connect(delete_button_, &QPushButton::clicked, this, [this] { DeleteEntry(); });
+    connect(rate_list_, &QComboBox::currentIndexChanged, this, [this] { RateChanged(); });
+    connect(interval_list_, &QComboBox::currentIndexChanged, this,
+            [this] { ConsolePrint("遷移間隔変更\r\n"); });
+    for (QComboBox* list : {serial_speed_, servo_speed_})
+        connect(list, &QComboBox::currentIndexChanged, this,
+                [this] { ConsolePrint("未対応ですよ\r\n"); });
+    bac_field_->set_drop_handler([this](const std::vector<std::string>& paths) { DropBac(paths); });
+    motion_list_->set_drop_handler(
+        [this](const std::vector<std::string>& paths) { DropTra(paths); });
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] { ShowAbout(); });
+}
+
+void CQuenloDlg::Start(const quenlo::qt::StartupRequest& request) {
+    if (!request.models.empty()) DropBac(request.models);
+    if (!request.motions.empty()) DropTra(request.motions);
+}
+
+// ---- Console ----------------------------------------------------------------
+
+void CQuenloDlg::ConsoleWrite(std::string_view text) {
+    CallOnUi(this, [this, text] { AppendConsole(text); });
+}
+
+void CQuenloDlg::AppendConsole(std::string_view text) {
+    // A terminal that started the program keeps the same log.
+    quenlo::LogWrite(quenlo::Stream::Out, text);
+    QString shown = FromBytes(text);
+    shown.replace("\r\n", "\n");
+    shown.remove('\r');
+    // At the selection: the end, unless the operator has clicked elsewhere.
+    console_->textCursor().insertText(shown);
+    console_->verticalScrollBar()->setValue(console_->verticalScrollBar()->maximum());
+}
+
+void CQuenloDlg::ClearConsole() {
+    if (console_->document()->isEmpty()) return;
+    console_->clear();
+}
+
+bool CQuenloDlg::Confirm(std::string_view caption, std::string_view text) {
+    return CallOnUi(this, [&] {
+        return QMessageBox::question(this, FromBytes(caption), FromBytes(text),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    });
+}
+
+void CQuenloDlg::SetBusy(bool busy) {
+    CallOnUi(this, [this, busy] {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ++busy_depth_;
+        } else if (busy_depth_ > 0) {
+            QApplication::restoreOverrideCursor();
+            --busy_depth_;
+        }
+    });
+}
+
+// ---- Play buttons -----------------------------------------------------------
+
+void CQuenloDlg::EnablePlay(bool enable) {
+    play_enabled_ = enable;
+    ApplyPlayButtons();
+}
+
+void CQuenloDlg::EnablePlayAll(bool enable) {
+    play_all_enabled_ = enable;
+    ApplyPlayButtons();
+}
+
+void CQuenloDlg::ApplyPlayButtons() {
+    play_button_->setEnabled(play_enabled_ && !m_bLinkBusy);
+    play_all_button_->setEnabled(play_all_enabled_ && !m_bLinkBusy);
+}
+
+// ---- About box and closing --------------------------------------------------
+
+void CQuenloDlg::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CQuenloDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8(quenlo::qt::kAboutItem), this, [this] { ShowAbout(); });
+    menu.exec(event->globalPos());
+}
+
+void CQuenloDlg::StopWorkers() {
+    m_bPlaying = false;  // the stop request
+    for (quenlo::qt::WorkerThread* worker : workers_) {
+        worker->Retire();
+        worker->RequestStop();
+    }
+    auto running = [this] {
+        return std::any_of(workers_.begin(), workers_.end(),
+                           [](const quenlo::qt::WorkerThread* w) { return w->Running(); });
+    };
+    if (running()) {
+        // A worker may be waiting for a request of its own to be served here.
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!running()) loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+    }
+    for (quenlo::qt::WorkerThread* worker : workers_) worker->Join();
+}
+
+void CQuenloDlg::done(int result) {
+    if (closing_) return;
+    closing_ = true;
+    hide();
+    StopWorkers();
+    // Nothing runs any more that could use them.
+    m_pUsbIO.reset();
+    m_nLinkSpeed = -1;
+    m_pDataInfo.reset();
+    m_bConverted = false;
+    QDialog::done(result);
+}

@@ -1,0 +1,11 @@
+// The window tests need a display (xvfb-run gives them one) and one
+// QApplication for all of them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

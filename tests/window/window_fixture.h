@@ -1,0 +1,82 @@
+// The main window under test: a CQuenloDlg shown on the test's X display, its
+// controls found by their "ctl<ID>" names, files dropped as a file manager
+// drops them, and a wait that keeps the window's events turning.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drop_targets.h"
+#include "quenlo/platform.h"
+#include "quenlo_dlg.h"
+
+namespace window_test {
+
+inline const std::string kExamples = QUENLO_EXAMPLES_DIR;
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dlg_ = std::make_unique<CQuenloDlg>();
+        dlg_->show();
+    }
+    void TearDown() override { dlg_.reset(); }
+
+    template <class Widget = QWidget>
+    Widget* Ctl(int id) {
+        auto* widget = dlg_->findChild<Widget*>(QString("ctl%1").arg(id));
+        EXPECT_NE(widget, nullptr) << "no control " << id;
+        return widget;
+    }
+    std::string Console() { return Ctl<QPlainTextEdit>(1000)->toPlainText().toStdString(); }
+    // The console's text from `mark` on (the text before it set aside).
+    std::string ConsoleSince(size_t mark) { return Console().substr(mark); }
+    bool Enabled(int id) { return Ctl(id)->isEnabled(); }
+
+    // Drops local files; false when the target refused the drag.
+    bool Drop(QWidget* target, const std::vector<std::string>& paths) {
+        QList<QUrl> urls;
+        for (const std::string& p : paths)
+            urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
+        QMimeData data;
+        data.setUrls(urls);
+        const QPointF at(5, 5);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        return drop.isAccepted();
+    }
+    bool DropBac(const std::vector<std::string>& paths) { return Drop(Ctl(1008), paths); }
+    bool DropTra(const std::vector<std::string>& paths) {
+        return Drop(Ctl<CTraSel>(1010)->viewport(), paths);
+    }
+
+    // Serves the window's events until done() holds or ten seconds pass.
+    static bool WaitFor(const std::function<bool()>& done, int timeout_ms = 10000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done()) {
+            if (timer.elapsed() > timeout_ms) return false;
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        return true;
+    }
+
+    std::unique_ptr<CQuenloDlg> dlg_;
+};
+
+}  // namespace window_test

@@ -24,6 +24,10 @@ class CUsbIO {
     static constexpr uint32_t kRomSlotSize = 0x1000;
     // Memory commands carry 24-bit addresses: no slot may reach beyond them.
     static constexpr uint32_t kRomAddressLimit = 0x1000000;
+    // Memory reads: at most 248 bytes per request (the reply's length byte is 8
+    // bits); longer reads go out in requests of 128.
+    static constexpr int kLongestRead = 248;
+    static constexpr int kReadChunk = 128;
     static constexpr int kReplyTimeoutMs = 1000;
     static constexpr int kWriteTimeoutMs = 1000;
 
@@ -45,6 +49,11 @@ class CUsbIO {
     bool Transfer(const uint8_t* frame, int length);
     bool WriteRam(uint32_t address, const uint8_t* data, int n);
     bool WriteRom(uint32_t address, const uint8_t* data, int n);
+    // Read n bytes of board memory into buffer. A reply that is short, refused
+    // or malformed fails the read with one line on standard error; the buffer
+    // then holds nothing to rely on.
+    bool ReadRam(uint32_t address, uint8_t* buffer, int n);
+    bool ReadRom(uint32_t address, uint8_t* buffer, int n);
     // Sleeps until `frames` board frames have passed since start_ms.
     void WaitFrames(int frames, uint32_t start_ms);
 
@@ -58,6 +67,17 @@ class CUsbIO {
     bool InitRam(const uint8_t* home, int count, const int32_t* motors);
 
     // ---- ROM image -------------------------------------------------------
+    // Every acknowledged ROM write is kept, so a transfer can read back what it
+    // wrote. Ranges hold the latest bytes written at their addresses.
+    struct RomRange {
+        uint32_t address;
+        std::vector<uint8_t> bytes;
+    };
+    const std::vector<RomRange>& written_rom() const { return written_rom_; }
+    void ForgetWrittenRom() { written_rom_.clear(); }
+
+    // "システム停止": the board stops its program before its ROM is rewritten.
+    bool StopSystem();
     // record_count is the number of servo records, RecordCount() of the motor list.
     bool WriteBootProgram(int record_count, const uint8_t* home);
     bool WriteMotionLoop(int motion_count, int wait_ms);
@@ -77,6 +97,11 @@ class CUsbIO {
     // can check the layout before its first write. home_length 0 = no home command.
     static int BootProgramLength(int record_count, int home_length);
     static int MotionLoopLength(int motion_count);
+    // The most motions whose play loop still fits below 0x0800 (no servos, no
+    // home command), and the end of the last of their slots: no image reaches
+    // beyond it.
+    static int MaxMotionSlots();
+    static uint32_t RomLayoutEnd();
     // Servo number of a motor code, -1 for a code that cannot be one.
     static int ServoNumber(int32_t motor_code);
     // How many motors of the list get a servo record.
@@ -93,6 +118,11 @@ class CUsbIO {
 
   private:
     bool WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n);
+    bool ReadMemory(uint8_t kind, uint32_t address, uint8_t* buffer, int n);
+    bool ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n);
+    // Logs and writes a frame; false (with its line) when it did not all go out.
+    bool SendFrame(const uint8_t* frame, int length);
+    void NoteRomWrite(uint32_t address, const uint8_t* data, int n);
     bool WriteRam16(uint32_t address, uint16_t value);
     // A RAM write of two bytes, stored as a ROM instruction at the cursor.
     bool StoreRamWrite16(uint32_t address, uint16_t value);
@@ -105,5 +135,6 @@ class CUsbIO {
     uint8_t scratch_[4] = {};
     int32_t rom_cursor_ = 0;
     int32_t motion_write_address_ = 0;
+    std::vector<RomRange> written_rom_;
     quenlo::Clock& clock_;
 };

@@ -39,6 +39,16 @@ int CUsbIO::MotionLoopLength(int motion_count) {
     return motion_count * (2 * kRamWrite16Length + kWaitLength + kJumpLength) + kJumpLength;
 }
 
+int CUsbIO::MaxMotionSlots() {
+    const int per_motion = MotionLoopLength(1) - MotionLoopLength(0);
+    return (static_cast<int>(kRomProgramEnd) - BootProgramLength(0, 0) - MotionLoopLength(0)) /
+           per_motion;
+}
+
+uint32_t CUsbIO::RomLayoutEnd() {
+    return kRomMotionBase + kRomSlotSize * static_cast<uint32_t>(MaxMotionSlots());
+}
+
 bool CUsbIO::WriteRomCommand(uint8_t* command, uint32_t address, int length) {
     command[length - 1] = Checksum(command, length - 1);
     return WriteRom(address, command, length);
@@ -90,9 +100,13 @@ bool CUsbIO::WriteRomWait(int ms) {
     return StoreAtCursor(jump, kJumpLength);
 }
 
-bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home) {
+bool CUsbIO::StopSystem() {
     LogOut("システム停止\n");
-    if (!WriteRam16(0x0000, 0x8000)) return false;
+    return WriteRam16(0x0000, 0x8000);
+}
+
+bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home) {
+    if (!StopSystem()) return false;
     LogOut("プログラム転送\n");
     rom_cursor_ = 0;
     LogOut(" システムレジスタ $0002\n");

@@ -1,6 +1,7 @@
 // The serial link: port set-up, speed search, framing, replies, memory writes.
 #include "usbio.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -101,7 +102,7 @@ void CUsbIO::LogBytes(const char* prefix, const uint8_t* bytes, int n) {
     quenlo::LogWrite(quenlo::Stream::Out, line);
 }
 
-bool CUsbIO::Transfer(const uint8_t* frame, int length) {
+bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
     if (!frame || length < 0) length = 0;
     LogBytes(">>", frame, length);
     long written = -1;
@@ -111,6 +112,11 @@ bool CUsbIO::Transfer(const uint8_t* frame, int length) {
         LogErr("The data transmission is abnormal.\n");
         return false;
     }
+    return true;
+}
+
+bool CUsbIO::Transfer(const uint8_t* frame, int length) {
+    if (!SendFrame(frame, length)) return false;
 
     uint8_t res[256] = {};
     int got = 0;
@@ -161,7 +167,28 @@ bool CUsbIO::WriteRam(uint32_t address, const uint8_t* data, int n) {
 }
 
 bool CUsbIO::WriteRom(uint32_t address, const uint8_t* data, int n) {
-    return WriteMemory(0x32, address, data, n);
+    if (!WriteMemory(0x32, address, data, n)) return false;
+    NoteRomWrite(address, data, n);
+    return true;
+}
+
+void CUsbIO::NoteRomWrite(uint32_t address, const uint8_t* data, int n) {
+    if (n <= 0) return;
+    const uint32_t end = address + static_cast<uint32_t>(n);
+    // A rewrite updates the ranges written before, so each expects the last bytes.
+    for (RomRange& r : written_rom_) {
+        const uint32_t r_end = r.address + static_cast<uint32_t>(r.bytes.size());
+        for (uint32_t a = std::max(address, r.address); a < std::min(end, r_end); ++a)
+            r.bytes[a - r.address] = data[a - address];
+    }
+    if (!written_rom_.empty()) {
+        RomRange& last = written_rom_.back();
+        if (last.address + last.bytes.size() == address) {
+            last.bytes.insert(last.bytes.end(), data, data + n);
+            return;
+        }
+    }
+    written_rom_.push_back({address, std::vector<uint8_t>(data, data + n)});
 }
 
 void CUsbIO::WaitFrames(int frames, uint32_t start_ms) {

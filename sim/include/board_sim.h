@@ -35,7 +35,9 @@ struct Options {
     std::optional<uint32_t> partial_reply_at;  // frame N gets 3 reply bytes, then silence
     std::optional<uint32_t> nack_at;           // frame N gets NACK
     uint32_t reply_delay_ms = 0;               // applied by the transport
-    std::optional<uint32_t> hangup_after;  // the line drops after answering frame N (0: at once)
+    std::optional<uint32_t> hangup_after;    // the line drops after answering frame N (0: at once)
+    std::optional<uint32_t> corrupt_rom_at;  // a failing cell: stores its byte inverted
+    bool no_read = false;                    // memory reads get no answer
 };
 
 // One received frame (or, for servo_commands(), one multi-servo command).

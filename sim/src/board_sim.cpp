@@ -18,6 +18,9 @@ constexpr uint8_t kCmdAckCheck = 0xFE;
 constexpr uint8_t kSubRam = 0x02;
 constexpr uint8_t kSubRomToRam = 0x03;
 constexpr uint8_t kSubRom = 0x32;
+constexpr uint8_t kSubRamToLine = 0x20;
+constexpr uint8_t kSubRomToLine = 0x23;
+constexpr size_t kLongestRead = 248;
 constexpr uint32_t kTimerAddress = 0x003C;
 constexpr uint32_t kTimerTickMs = 100;
 // A frame that stalls this long between bytes is abandoned, so one bad length
@@ -91,6 +94,7 @@ std::string FormatMove(const Move& move) {
 struct BoardSim::Outcome {
     std::vector<uint8_t> reply;
     std::string action;
+    bool answered = false;  // reply holds a whole answer (a read), not an acknowledge
 };
 
 BoardSim::BoardSim(Options options)
@@ -215,6 +219,10 @@ BoardSim::Outcome BoardSim::Handle(const std::vector<uint8_t>& f, bool sum_ok, u
                 refused = true;
             } else {
                 std::copy(data, data + n, rom_.begin() + address);
+                if (options_.corrupt_rom_at && *options_.corrupt_rom_at >= address &&
+                    *options_.corrupt_rom_at - address < n)
+                    rom_[*options_.corrupt_rom_at] =
+                        static_cast<uint8_t>(~data[*options_.corrupt_rom_at - address]);
                 std::fill(rom_written_.begin() + address, rom_written_.begin() + address + n, true);
                 if (n) rom_end_ = std::max<size_t>(rom_end_, address + n);
                 out.action = Fmt("rom write $%06X+%zu", address, n);
@@ -233,6 +241,32 @@ BoardSim::Outcome BoardSim::Handle(const std::vector<uint8_t>& f, bool sum_ok, u
                 out.action = Fmt("copy rom $%06X to ram $%04X+%u", source, address, count);
             }
         }
+    } else if (cmd == kCmdMemory && len >= 3 && (f[2] == kSubRamToLine || f[2] == kSubRomToLine)) {
+        const bool rom = f[2] == kSubRomToLine;
+        if (options_.no_read) {
+            out.action = "read not answered";
+            out.answered = true;
+        } else if (len != 11 || f[3] || f[4] || f[5] || f[9] == 0 || f[9] > kLongestRead) {
+            out.action = "refused: malformed read";
+            refused = true;
+        } else {
+            const uint32_t source = Addr24(&f[6]);
+            const uint32_t count = f[9];
+            const std::vector<uint8_t>& memory = rom ? rom_ : ram_;
+            if (source + count > memory.size()) {
+                out.action = Fmt("refused: %s read $%06X+%u out of range", rom ? "rom" : "ram",
+                                 source, count);
+                refused = true;
+            } else {
+                out.reply.push_back(static_cast<uint8_t>(count + 3));
+                out.reply.push_back(0x00);
+                out.reply.insert(out.reply.end(), memory.begin() + source,
+                                 memory.begin() + source + count);
+                out.reply.push_back(Sum(out.reply.data(), out.reply.size()));
+                out.answered = true;
+                out.action = Fmt("%s read $%06X+%u", rom ? "rom" : "ram", source, count);
+            }
+        }
     } else if (cmd == kCmdServos) {
         servo_commands_.push_back({now, f, true});
         out.action = "servo positions";
@@ -243,7 +277,9 @@ BoardSim::Outcome BoardSim::Handle(const std::vector<uint8_t>& f, bool sum_ok, u
     }
 
     // The answer, and what the line does to it.
-    if (refused && !sum_ok && !options_.nack_bad_sum) {
+    if (out.answered) {
+        if (out.reply.empty()) out.action += ", no reply";
+    } else if (refused && !sum_ok && !options_.nack_bad_sum) {
         out.action += ", no reply";
     } else {
         const uint8_t code = refused ? kNack : kAck;

@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,7 @@ const char kUsage[] =
     "                  [--partial-reply-at N] [--nack-at N] [--reply-delay MS]\n"
     "                  [--hangup-after N] [--trace FILE] [--rom-out FILE] [--rom-in FILE]\n"
     "                  [--link PATH] [--exit-after-reboot] [--run-rom [--passes N]]\n"
+    "                  [--corrupt-rom-at ADDR] [--no-read] [--wire-time]\n"
     "With --rom-in and --run-rom the image is replayed at once, without a terminal.\n";
 
 struct Args {
@@ -41,14 +44,19 @@ struct Args {
     std::string trace, rom_out, rom_in, link;
     bool exit_after_reboot = false;
     bool run_rom = false;
+    bool wire_time = false;
     uint32_t passes = 1;
 };
 
+// Decimal, or hexadecimal after 0x.
 bool ParseNumber(const char* text, uint32_t& out) {
     char* end = nullptr;
     errno = 0;
-    unsigned long v = std::strtoul(text, &end, 10);
-    if (errno || end == text || *end || v > 0xFFFFFFFFul || text[0] == '-') return false;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    if (!std::isxdigit(static_cast<unsigned char>(digits[0]))) return false;
+    unsigned long v = std::strtoul(digits, &end, hex ? 16 : 10);
+    if (errno || *end || v > 0xFFFFFFFFul) return false;
     out = static_cast<uint32_t>(v);
     return true;
 }
@@ -92,6 +100,12 @@ bool ParseArgs(int argc, char** argv, Args& a) {
             if (!optional_number(a.options.nack_at)) return false;
         } else if (opt == "--hangup-after") {
             if (!optional_number(a.options.hangup_after)) return false;
+        } else if (opt == "--corrupt-rom-at") {
+            if (!optional_number(a.options.corrupt_rom_at)) return false;
+        } else if (opt == "--no-read") {
+            a.options.no_read = true;
+        } else if (opt == "--wire-time") {
+            a.wire_time = true;
         } else if (opt == "--reply-delay") {
             if (!number(a.options.reply_delay_ms)) return false;
         } else if (opt == "--passes") {
@@ -125,6 +139,36 @@ void SleepMs(uint32_t ms) {
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &req, &req) == EINTR && !g_stop) {
     }
 }
+
+uint64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+void SleepUntilNs(uint64_t deadline) {
+    const timespec at{static_cast<time_t>(deadline / 1'000'000'000u),
+                      static_cast<long>(deadline % 1'000'000'000u)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR && !g_stop) {
+    }
+}
+
+// A pty carries bytes at once; --wire-time holds each reply back until the
+// request and the reply would have crossed a real line at the board's speed
+// (11 bits a byte: start, 8 data, parity, stop).
+class WireTime {
+  public:
+    explicit WireTime(uint32_t baud) : byte_ns_(11'000'000'000ull / baud) {}
+    // Call when `received` bytes came in; answers when `replied` bytes are through.
+    uint64_t Through(size_t received, size_t replied) {
+        free_at_ = std::max(MonotonicNs(), free_at_) + (received + replied) * byte_ns_;
+        return free_at_;
+    }
+
+  private:
+    uint64_t byte_ns_;
+    uint64_t free_at_ = 0;
+};
 
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
     while (n > 0) {
@@ -263,6 +307,7 @@ int main(int argc, char** argv) {
     bool line_open = true;
     std::vector<uint8_t> reply;
     uint8_t buf[4096];
+    WireTime wire(board.baud());
     if (board.hung_up()) {  // --hangup-after 0: a line that is dead from the start
         close(slave);
         close(master);
@@ -289,6 +334,10 @@ int main(int argc, char** argv) {
         const int reboots = board.reboot_count();
         reply.clear();
         board.Feed(buf, static_cast<size_t>(n), reply);
+        if (args.wire_time) {
+            const uint64_t through = wire.Through(static_cast<size_t>(n), reply.size());
+            if (!reply.empty()) SleepUntilNs(through);
+        }
         if (!reply.empty()) {
             if (board.options().reply_delay_ms) SleepMs(board.options().reply_delay_ms);
             WriteAll(master, reply.data(), reply.size());

@@ -74,6 +74,116 @@ TEST(Transfer, OversizedMemoryWriteIsRefusedBeforeSending) {
     EXPECT_EQ(rig.port->writes[0][0], 255);
 }
 
+TEST(MemoryRead, RequestAndEveryKindOfReplyByteForByte) {
+    using board_test::kLineError;
+    using board_test::kTimeout;
+    namespace fr = quenlo::sim::test;
+    const Bytes request = {0x0B, 0x00, 0x23, 0x00, 0x00, 0x00, 0x80, 0x0B, 0x00, 0x04, 0xBD};
+    const std::vector<int> good = {0x07, 0x00, 0x11, 0x22, 0x33, 0x44, 0xB1};
+    const struct {
+        const char* what;
+        std::vector<int> reply;
+        const char* err;  // empty: the read succeeds with 11 22 33 44
+    } cases[] = {
+        {"good", good, ""},
+        {"silent", {}, "No complete reply to the memory read at $000B80 (0 of 7 bytes).\n"},
+        {"short",
+         {0x07, 0x00, 0x11, kTimeout, kTimeout},
+         "No complete reply to the memory read at $000B80 (3 of 7 bytes).\n"},
+        {"late byte within one retry", {0x07, 0x00, 0x11, kTimeout, 0x22, 0x33, 0x44, 0xB1}, ""},
+        {"line drops",
+         {0x07, 0x00, 0x11, kLineError},
+         "The line failed during the memory read at $000B80.\n"},
+        {"nack",
+         {0x04, 0x00, 0x15, 0x19},
+         "The board refused the memory read at $000B80 (NACK).\n"},
+        {"too short",
+         {0x06, 0x00, 0x11, 0x22, 0x33, 0x6C},
+         "The reply to the memory read at $000B80 announces 6 bytes, not 7.\n"},
+        {"too long",
+         {0x08, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x07},
+         "The reply to the memory read at $000B80 announces 8 bytes, not 7.\n"},
+        {"length zero",
+         {0x00},
+         "The reply to the memory read at $000B80 announces 0 bytes, not 7.\n"},
+        {"second byte",
+         {0x07, 0x01, 0x11, 0x22, 0x33, 0x44, 0xB2},
+         "The reply to the memory read at $000B80 has $01 as its second byte, not $00.\n"},
+        {"checksum",
+         {0x07, 0x00, 0x11, 0x22, 0x33, 0x44, 0xB0},
+         "The reply to the memory read at $000B80 has checksum $B0, not $B1.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        rig.port->reply_script.push_back(c.reply);
+        LogCapture log;
+        Bytes data(4, 0xEE);
+        EXPECT_EQ(rig.link->ReadRom(0x0B80, data.data(), 4), *c.err == '\0');
+        EXPECT_EQ(rig.port->writes, std::vector<Bytes>{request});
+        EXPECT_EQ(log.err(), c.err);
+        // Exactly the announced reply is taken: nothing is left for the next command.
+        EXPECT_TRUE(rig.port->reads.empty() || c.reply.back() == kTimeout);
+        if (!*c.err) {
+            EXPECT_EQ(data, (Bytes{0x11, 0x22, 0x33, 0x44}));
+            EXPECT_EQ(log.out(),
+                      ">> 0B 00 23 00 00 00 80 0B 00 04 BD\r\n<< 07 00 11 22 33 44 B1\r\n");
+        }
+    }
+    // RAM reads differ in the sub-type only.
+    Rig rig;
+    rig.port->reply_script.push_back({0x05, 0x00, 0x01, 0x80, 0x86});
+    uint8_t word[2] = {};
+    LogCapture log;
+    ASSERT_TRUE(rig.link->ReadRam(0x0000, word, 2));
+    EXPECT_EQ(rig.port->writes.at(0), fr::Read(0x20, 0x0000, 2));
+    EXPECT_EQ(word[0] | word[1] << 8, 0x8001);
+}
+
+TEST(MemoryRead, LongReadsGoOutInPiecesAndNeverAskForOneByte) {
+    Rig rig;
+    LogCapture log;
+    Bytes rom(600);
+    for (size_t i = 0; i < rom.size(); ++i) rom[i] = static_cast<uint8_t>(i * 7);
+    for (size_t at = 0; at < rom.size(); at += 200)
+        ASSERT_TRUE(rig.link->WriteRom(static_cast<uint32_t>(at), rom.data() + at, 200));
+    const struct {
+        uint32_t address;
+        int n;
+        std::vector<std::pair<uint32_t, int>> requests;
+    } cases[] = {
+        {0x0000, 300, {{0x0000, 128}, {0x0080, 128}, {0x0100, 44}}},
+        {0x0010, 129, {{0x0010, 127}, {0x008F, 2}}},
+        {0x0005, 1, {{0x0005, 2}}},
+        {0xFFFFFF, 1, {{0xFFFFFE, 2}}},  // the last address: one earlier
+        {0x0000, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        const size_t before = rig.port->writes.size();  // the port answers from the ROM writes
+        Bytes data(static_cast<size_t>(c.n));
+        ASSERT_TRUE(rig.link->ReadRom(c.address, data.data(), c.n));
+        std::vector<std::pair<uint32_t, int>> requests;
+        for (size_t i = before; i < rig.port->writes.size(); ++i) {
+            const Bytes& w = rig.port->writes[i];
+            requests.push_back({w[6] | w[7] << 8 | w[8] << 16, w[9]});
+        }
+        EXPECT_EQ(requests, c.requests);
+        if (c.address < rom.size()) {
+            EXPECT_EQ(data, Bytes(rom.begin() + c.address, rom.begin() + c.address + c.n));
+        }
+    }
+    // Beyond 24 bits nothing is sent.
+    const size_t before = rig.port->writes.size();
+    Bytes two(2);
+    EXPECT_FALSE(rig.link->ReadRom(0xFFFFFF, two.data(), 2));
+    EXPECT_FALSE(rig.link->ReadRom(0x1000000, two.data(), 0));
+    EXPECT_EQ(rig.port->writes.size(), before);
+    EXPECT_EQ(log.err(),
+              "The memory read at $FFFFFF of 2 bytes is outside the board's addresses.\n"
+              "The memory read at $1000000 of 0 bytes is outside the board's addresses.\n");
+}
+
 TEST(OpenPort, OpensTheDevicePathAtTheSpeedOfTheImage) {
     Rig rig;
     rig.port->open = false;

@@ -46,11 +46,12 @@ TEST(WriteRomImage, WritesEveryPartInOrderAndRebootsTheBoard) {
     LogCapture log;
     const RomContent content = Robot();
     ASSERT_TRUE(quenlo::WriteRomImage(ui, *rig.link, content));
-    EXPECT_EQ(ui.lines, (Lines{"初期設定実行部転送OK\r\n", "モーション再生部転送OK\r\n",
-                               "モーター設定実行部転送OK\r\n", "モーション 1 コマンド 2 転送OK\r\n",
-                               "モーション 2 コマンド 1 転送OK\r\n",
-                               "モーション 3 コマンド 3 転送OK\r\n", "転送が終わりました\r\n",
-                               "勝手に実行します\r\n", "このツールを終了してください\r\n"}));
+    EXPECT_EQ(ui.lines,
+              (Lines{"初期設定実行部転送OK\r\n", "モーション再生部転送OK\r\n",
+                     "モーター設定実行部転送OK\r\n", "モーション 1 コマンド 2 転送OK\r\n",
+                     "モーション 2 コマンド 1 転送OK\r\n", "モーション 3 コマンド 3 転送OK\r\n",
+                     "ベリファイ中\r\n", "ベリファイOK\r\n", "転送が終わりました\r\n",
+                     "勝手に実行します\r\n", "このツールを終了してください\r\n"}));
     EXPECT_EQ(log.err(),
               "Motor 118 (servo number 37) has no place in the servo table: left out.\n");
 

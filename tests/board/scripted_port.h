@@ -19,7 +19,12 @@
 
 namespace board_test {
 
-inline constexpr int kTimeout = -1;  // a scripted read that times out
+inline constexpr int kTimeout = -1;    // a scripted read that times out
+inline constexpr int kLineError = -2;  // a scripted read that fails (the line hung up)
+
+// The board's answer to the last write, a ROM read request, from the ROM
+// written before it.
+inline std::vector<uint8_t> RomReadReply(const std::vector<std::vector<uint8_t>>& writes);
 
 class ScriptedPort : public quenlo::SerialPort {
   public:
@@ -39,6 +44,8 @@ class ScriptedPort : public quenlo::SerialPort {
         } else if (!reply_script.empty()) {
             for (int b : reply_script.front()) reads.push_back(b);
             reply_script.pop_front();
+        } else if (answer_reads && n == 11 && data[1] == 0x00 && data[2] == 0x23) {
+            for (uint8_t b : RomReadReply(writes)) reads.push_back(b);
         } else if (auto_ack) {
             for (int b : {0x04, 0xFE, 0x06, 0x08}) reads.push_back(b);
         }
@@ -49,6 +56,7 @@ class ScriptedPort : public quenlo::SerialPort {
         if (reads.empty()) return 0;
         int b = reads.front();
         reads.pop_front();
+        if (b == kLineError) return -1;
         if (b < 0) return 0;
         out = static_cast<uint8_t>(b);
         return 1;
@@ -63,6 +71,7 @@ class ScriptedPort : public quenlo::SerialPort {
     bool open = false;
     quenlo::SerialError open_error = quenlo::SerialError::None;
     bool auto_ack = true;
+    bool answer_reads = true;  // ROM reads answered from the ROM written before them
     bool short_write = false;
     int nack_at = 0;                            // the write (counted from 1) that gets NACK
     std::deque<std::vector<int>> reply_script;  // replies for the next writes, in order
@@ -110,6 +119,15 @@ inline std::vector<uint8_t> RomSpan(const RomWrites& rom, uint32_t address, size
         out.push_back(it == rom.bytes.end() ? 0xFF : it->second);
     }
     return out;
+}
+
+inline std::vector<uint8_t> RomReadReply(const std::vector<std::vector<uint8_t>>& writes) {
+    const std::vector<uint8_t>& request = writes.back();
+    const uint32_t address = request[6] | request[7] << 8 | request[8] << 16;
+    std::vector<uint8_t> reply{static_cast<uint8_t>(request[9] + 3), 0x00};
+    for (uint8_t b : RomSpan(DecodeRom(writes), address, request[9])) reply.push_back(b);
+    reply.push_back(0);
+    return quenlo::sim::test::Sealed(std::move(reply));
 }
 
 // A servo record as stored for ICS ID `id`.

@@ -2,6 +2,8 @@
 // image that the simulated board runs on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -197,6 +199,209 @@ TEST(SimRomImage, TheBoardReplaysEveryMotionInOrder) {
     }
     EXPECT_EQ(rig.board.RamWord(0x00F4 + 20), 0);  // no seventh record
     EXPECT_EQ(rig.board.RamWord(0), 0x8003);
+}
+
+// ---- Read-back, backup and restore ------------------------------------------
+
+// The ROM read requests among the frames the board heard.
+size_t RomReads(const BoardSim& board) {
+    return static_cast<size_t>(std::count_if(board.frames().begin(), board.frames().end(),
+                                             [](const quenlo::sim::ReceivedFrame& f) {
+                                                 return f.bytes.size() == 11 && f.bytes[2] == 0x23;
+                                             }));
+}
+
+struct Written {
+    bool ok;
+    std::vector<std::string> lines;
+    std::string err;
+};
+
+Written Write(SimRig& rig, const quenlo::RomContent& content,
+              const quenlo::RomTransferOptions& options = {}) {
+    EXPECT_EQ(rig.link->Connect("ttySIM0"), 0);
+    RecordingUi ui;
+    LogCapture log;
+    const bool ok = quenlo::WriteRomImage(ui, *rig.link, content, options);
+    return {ok, ui.lines, log.err()};
+}
+
+std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
+    return {lines.end() - static_cast<std::ptrdiff_t>(std::min(n, lines.size())), lines.end()};
+}
+
+TEST(SimReadBack, EveryWrittenByteIsReadBackBeforeTheReboot) {
+    const quenlo::RomContent content = Robot(3);
+    {
+        SimRig rig;
+        const Written t = Write(rig, content);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(
+            Tail(t.lines, 6),
+            (std::vector<std::string>{"モーション 3 コマンド 3 転送OK\r\n", "ベリファイ中\r\n",
+                                      "ベリファイOK\r\n", "転送が終わりました\r\n",
+                                      "勝手に実行します\r\n", "このツールを終了してください\r\n"}));
+        EXPECT_EQ(rig.board.reboot_count(), 1);
+        // Every byte written was read once: program, table, records and slots.
+        size_t written = 0;
+        for (const auto& range : rig.link->written_rom()) written += range.bytes.size();
+        size_t read = 0;
+        for (const auto& f : rig.board.frames())
+            if (f.bytes.size() == 11 && f.bytes[2] == 0x23) read += f.bytes[9];
+        EXPECT_EQ(read, written);
+        size_t image = 0;
+        for (uint32_t a = 0; a < rig.board.RomImage().size(); ++a) image += rig.board.RomWritten(a);
+        EXPECT_EQ(written, image);
+    }
+    {
+        SimRig rig;
+        quenlo::RomTransferOptions no_verify;
+        no_verify.verify = false;
+        const Written t = Write(rig, content, no_verify);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(RomReads(rig.board), 0u);
+        EXPECT_EQ(std::count(t.lines.begin(), t.lines.end(), "ベリファイ中\r\n"), 0);
+    }
+}
+
+TEST(SimReadBack, DifferenceOrLostBoardStopsBeforeTheReboot) {
+    const quenlo::RomContent content = Robot(3);
+    // The second motion's third byte is stored inverted.
+    const uint32_t bad = 0x1B80 + 2;
+    const uint8_t wrote = content.entries[1][0][2];
+    Options corrupt;
+    corrupt.corrupt_rom_at = bad;
+    SimRig rig(corrupt);
+    const Written t = Write(rig, content);
+    EXPECT_FALSE(t.ok);
+    char line[96];
+    std::snprintf(line, sizeof line, "ベリファイエラー $%06X 書き込み %02X 読み出し %02X\r\n", bad,
+                  wrote, static_cast<uint8_t>(~wrote));
+    EXPECT_EQ(Tail(t.lines, 3),
+              (std::vector<std::string>{"ベリファイ中\r\n", line, "転送が中断しました\r\n"}));
+    EXPECT_NE(t.err.find("Verify failed at $001B82"), std::string::npos);
+    EXPECT_EQ(rig.board.reboot_count(), 0);
+
+    // A board that stops answering after the first read has been answered:
+    // the image cannot be vouched for, so no reboot either.
+    SimRig probe;
+    Write(probe, content);
+    Options lost;
+    lost.silent_after =
+        static_cast<uint32_t>(std::find_if(probe.board.frames().begin(), probe.board.frames().end(),
+                                           [](const auto& f) { return f.bytes[2] == 0x23; }) -
+                              probe.board.frames().begin() + 1);
+    SimRig silent(lost);
+    const Written s = Write(silent, content);
+    EXPECT_FALSE(s.ok);
+    EXPECT_EQ(Tail(s.lines, 3),
+              (std::vector<std::string>{"ベリファイ中\r\n", "ベリファイできませんでした\r\n",
+                                        "転送が中断しました\r\n"}));
+    EXPECT_EQ(RomReads(silent.board), 2u);
+    EXPECT_EQ(silent.board.reboot_count(), 0);
+}
+
+TEST(SimReadBack, BoardWithoutReadsStillGetsItsProgram) {
+    Options o;
+    o.no_read = true;
+    SimRig rig(o);
+    const Written t = Write(rig, Robot(2));
+    EXPECT_TRUE(t.ok);
+    EXPECT_EQ(Tail(t.lines, 5),
+              (std::vector<std::string>{"ベリファイ中\r\n", "ベリファイできませんでした\r\n",
+                                        "転送が終わりました\r\n", "勝手に実行します\r\n",
+                                        "このツールを終了してください\r\n"}));
+    EXPECT_NE(t.err.find("could not verify"), std::string::npos);
+    EXPECT_EQ(RomReads(rig.board), 1u);  // no further reads tried
+    EXPECT_EQ(rig.board.reboot_count(), 1);
+}
+
+// An earlier program, longer than the one about to be written.
+Bytes EarlierRom() {
+    SimRig rig;
+    Write(rig, Robot(5));
+    return rig.board.RomImage();
+}
+
+TEST(SimBackup, HoldsTheRomTheImageOverwritesOrNothingIsWritten) {
+    const Bytes earlier = EarlierRom();
+    const quenlo::RomContent content = Robot(2);
+    const uint32_t end = quenlo::RomImageEnd(content);
+    ASSERT_LT(end, earlier.size());
+    {
+        SimRig rig;
+        rig.board.LoadRom(earlier);
+        Bytes kept;
+        quenlo::RomTransferOptions options;
+        size_t progress = 0;
+        options.backup = [&](const Bytes& rom) { return kept = rom, true; };
+        options.progress = [&](size_t done, size_t total) {
+            EXPECT_LE(done, total);
+            progress = done;
+        };
+        const Written t = Write(rig, content, options);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(kept, Bytes(earlier.begin(), earlier.begin() + end));
+        EXPECT_EQ(t.lines.at(0), "バックアップ中\r\n");
+        EXPECT_EQ(t.lines.at(1), "バックアップOK\r\n");
+        EXPECT_GT(progress, 0u);
+        // The image ends exactly where the backup does.
+        Bytes now = rig.board.RomImage();
+        EXPECT_EQ(Bytes(now.begin() + end, now.end()), Bytes(earlier.begin() + end, earlier.end()));
+        EXPECT_NE(now[end - 1], 0xFF);
+    }
+    // Kept nowhere, or not readable: the board hears reads only.
+    for (bool readable : {true, false}) {
+        Options o;
+        o.no_read = !readable;
+        SimRig rig(o);
+        rig.board.LoadRom(earlier);
+        quenlo::RomTransferOptions options;
+        options.backup = [](const Bytes&) { return false; };
+        const Written t = Write(rig, content, options);
+        EXPECT_FALSE(t.ok);
+        EXPECT_EQ(Tail(t.lines, 3), (std::vector<std::string>{"バックアップ中\r\n",
+                                                              "バックアップできませんでした\r\n",
+                                                              "転送しません\r\n"}));
+        EXPECT_EQ(rig.board.frames().size(), 2 + RomReads(rig.board));  // check, image, reads
+        EXPECT_EQ(rig.board.RomImage(), earlier);
+    }
+}
+
+TEST(SimRestore, WritesTheSavedImageBackExactlyOrRefusesIt) {
+    const Bytes earlier = EarlierRom();
+    SimRig rig;
+    Write(rig, Robot(1));
+    // A restore of the earlier image brings it back whole, then reboots.
+    RecordingUi ui;
+    LogCapture log;
+    ASSERT_TRUE(quenlo::RestoreRomImage(ui, *rig.link, earlier));
+    EXPECT_EQ(rig.board.RomImage(), earlier);
+    EXPECT_EQ(rig.board.reboot_count(), 2);
+    const std::string written =
+        "ROMイメージ " + std::to_string(earlier.size()) + " バイト転送OK\r\n";
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{written, "ベリファイ中\r\n", "ベリファイOK\r\n",
+                                                  "転送が終わりました\r\n", "勝手に実行します\r\n",
+                                                  "このツールを終了してください\r\n"}));
+    // In writes of 248 bytes (the transfer before wrote none that long).
+    EXPECT_EQ(std::count_if(rig.board.frames().begin(), rig.board.frames().end(),
+                            [](const auto& f) { return f.bytes.size() == 255; }),
+              static_cast<std::ptrdiff_t>(earlier.size() / 248));
+
+    const size_t limit = CUsbIO::RomLayoutEnd();
+    EXPECT_EQ(limit, 0x21B80u);  // 33 slots fit the play loop
+    for (const auto& [image, line] :
+         {std::pair{Bytes{}, std::string("ROMイメージが空のため転送できません\r\n")},
+          {Bytes(limit + 2, 0xFF), "ROMイメージが 2 バイト超過するため転送できません\r\n"}}) {
+        const size_t frames = rig.board.frames().size();
+        ui.lines.clear();
+        EXPECT_FALSE(quenlo::RestoreRomImage(ui, *rig.link, image));
+        EXPECT_EQ(ui.lines, std::vector<std::string>{line});
+        EXPECT_EQ(rig.board.frames().size(), frames);
+    }
+    // The largest image there can be is accepted.
+    ui.lines.clear();
+    EXPECT_TRUE(quenlo::RestoreRomImage(ui, *rig.link, Bytes(limit, 0xFF)));
 }
 
 }  // namespace

@@ -107,6 +107,42 @@ TEST_F(Board, WritesOutsideMemoryAreRefusedAndChangeNothing) {
     EXPECT_NE(trace_.back().find("refused"), std::string::npos);
 }
 
+TEST_F(Board, ReadsAnswerFromMemoryAndRefuseWhatTheyCannotServe) {
+    Send(test::RomWrite(0x0010, {0x01, 0x02, 0x03}));
+    Send(test::RamWrite(0x0044, {0xAA, 0xBB}));
+    // Never-written ROM reads as erased.
+    EXPECT_EQ(Send(test::Read(0x23, 0x000F, 5)), test::ReadReply({0xFF, 0x01, 0x02, 0x03, 0xFF}));
+    EXPECT_EQ(Send(test::Read(0x20, 0x0044, 2)), test::ReadReply({0xAA, 0xBB}));
+    EXPECT_EQ(Send(test::Read(0x23, kRomSize - 248, 248)), test::ReadReply(Bytes(248, 0xFF)));
+
+    const Bytes refused[] = {
+        test::Read(0x23, 0, 0),                                      // nothing asked
+        test::Read(0x23, 0, 249),                                    // more than a reply holds
+        test::Read(0x23, kRomSize - 1, 2),                           // beyond the ROM
+        test::Read(0x20, kRamSize - 1, 2),                           // beyond the RAM
+        Frame({0x00, 0x23, 0x01, 0x00, 0x00, 0x10, 0x00, 0x00, 4}),  // destination not the line
+        Frame({0x00, 0x23, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00}),     // one byte short
+    };
+    for (const Bytes& read : refused) EXPECT_EQ(Send(read), Nack(0x00)) << trace_.back();
+}
+
+TEST_F(Board, FailingCellStoresItsByteInvertedAndNoReadBoardStaysSilent) {
+    Options o;
+    o.corrupt_rom_at = 0x0011;
+    Make(o);
+    EXPECT_EQ(Send(test::RomWrite(0x0010, {0x01, 0x02, 0x03})), Ack(0x00));
+    EXPECT_EQ(Send(test::Read(0x23, 0x0010, 3)), test::ReadReply({0x01, 0xFD, 0x03}));
+    EXPECT_EQ(board_->RomImage(), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0xFD, 0x03}));
+
+    o = {};
+    o.no_read = true;
+    Make(o);
+    EXPECT_EQ(Send(test::Read(0x23, 0, 4)), Bytes{});
+    EXPECT_NE(trace_.back().find("read not answered, no reply"), std::string::npos);
+    EXPECT_EQ(Send(kCheck), Ack(0xFE));
+}
+
 TEST_F(Board, RebootIsAcknowledgedCountedAndClearsRam) {
     Send(test::RamWord(0x003A, 0x0300));
     EXPECT_EQ(Send(test::Reboot()), Ack(0x00));

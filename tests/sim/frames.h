@@ -53,6 +53,18 @@ inline Bytes RomWrite(uint32_t address, const Bytes& data) {
 inline Bytes RamWord(uint32_t address, uint16_t value) {
     return RamWrite(address, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
 }
+// A memory read towards the line: sub-type 0x23 (ROM) or 0x20 (RAM).
+inline Bytes Read(uint8_t sub, uint32_t address, uint8_t count) {
+    return Frame({0x00, sub, 0x00, 0x00, 0x00, static_cast<uint8_t>(address),
+                  static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address >> 16), count});
+}
+// The board's answer to a read: length, 0x00, the bytes, checksum.
+inline Bytes ReadReply(const Bytes& data) {
+    Bytes r{static_cast<uint8_t>(data.size() + 3), 0x00};
+    r.insert(r.end(), data.begin(), data.end());
+    r.push_back(0);
+    return Sealed(std::move(r));
+}
 inline Bytes Reboot() {
     return RamWrite(0, {0x03, 0x00, 0x00, 0x00, 0x00});
 }

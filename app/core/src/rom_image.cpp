@@ -1,9 +1,12 @@
 // The ROM transfer: boot program, play loop, servo settings and one slot per
-// motion, then a reboot so the board runs the image on its own.
+// motion, then the read-back and a reboot so the board runs the image on its own.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "quenlo/core.h"
+#include "quenlo/platform.h"
+#include "rom_transfer.h"
 #include "usbio.h"
 
 namespace quenlo {
@@ -21,8 +24,25 @@ bool WellFormed(const std::vector<uint8_t>& frame) {
     return !frame.empty() && frame[0] >= 3 && frame[0] <= kLongestFrame && frame[0] <= frame.size();
 }
 
+// The home command stored by the boot program: the first frame of motion 0.
+const uint8_t* HomeCommand(const RomContent& content) {
+    if (!content.entries.empty() && !content.entries[0].empty() &&
+        WellFormed(content.entries[0][0]))
+        return content.entries[0][0].data();
+    return nullptr;
+}
+
+// Bytes of a slot: its frames and the RETURN.
+int64_t SlotBytes(const Frames& frames) {
+    int64_t used = kReturnLength;
+    for (const std::vector<uint8_t>& frame : frames)
+        if (WellFormed(frame)) used += frame[0];
+    return used;
+}
+
 // The board keeps whatever is written before a failure, so everything that
-// could not fit is found before the first write. Every problem gets its line.
+// could not fit is found before the first write. Every problem gets its line;
+// the layout goes to standard output so the operator sees how close it is.
 bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home_length) {
     bool fits = true;
     const int64_t records_end =
@@ -34,6 +54,8 @@ bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home
     }
     const int64_t program_end = int64_t{CUsbIO::BootProgramLength(records, home_length)} +
                                 CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size()));
+    LogOut("ROM layout: boot program and play loop %lld of %u bytes\n",
+           static_cast<long long>(program_end), CUsbIO::kRomProgramEnd);
     if (program_end > CUsbIO::kRomProgramEnd) {
         ui.ConsolePrint(
             "初期設定実行部とモーション再生部が %lld バイト超過するため転送できません\r\n",
@@ -42,22 +64,23 @@ bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home
     }
     for (size_t i = 0; i < content.entries.size(); ++i) {
         const Frames& frames = content.entries[i];
-        const int64_t slot_end = CUsbIO::kRomMotionBase + int64_t{CUsbIO::kRomSlotSize} * (i + 1);
-        if (slot_end > CUsbIO::kRomAddressLimit) {
+        const int64_t slot = CUsbIO::kRomMotionBase + int64_t{CUsbIO::kRomSlotSize} * i;
+        if (slot + CUsbIO::kRomSlotSize > CUsbIO::kRomAddressLimit) {
             ui.ConsolePrint("モーション %zu はROMの範囲を超えるため転送できません\r\n", i + 1);
             fits = false;
             continue;
         }
-        int64_t used = kReturnLength;
-        for (size_t j = 0; j < frames.size(); ++j) {
-            if (!WellFormed(frames[j])) {
-                ui.ConsolePrint("モーション %zu コマンド %zu が壊れているため転送できません\r\n",
-                                i + 1, j + 1);
-                fits = false;
-                break;
-            }
-            used += frames[j][0];
+        const auto bad = std::find_if_not(frames.begin(), frames.end(), WellFormed);
+        if (bad != frames.end()) {
+            ui.ConsolePrint("モーション %zu コマンド %zu が壊れているため転送できません\r\n", i + 1,
+                            static_cast<size_t>(bad - frames.begin()) + 1);
+            fits = false;
+            continue;
         }
+        const int64_t used = SlotBytes(frames);
+        LogOut(" motion %zu at $%06llX: %lld of %u bytes\n", i + 1,
+               static_cast<unsigned long long>(slot), static_cast<long long>(used),
+               CUsbIO::kRomSlotSize);
         if (used > CUsbIO::kRomSlotSize) {
             ui.ConsolePrint("モーション %zu が %lld バイト超過するため転送できません\r\n", i + 1,
                             static_cast<long long>(used - CUsbIO::kRomSlotSize));
@@ -67,31 +90,43 @@ bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home
     return fits;
 }
 
-bool Interrupted(OperatorUi& ui) {
-    ui.ConsolePrint("転送が中断しました\r\n");
-    return false;
-}
-
 }  // namespace
 
-bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content) {
+uint32_t RomImageEnd(const RomContent& content) {
+    const int records =
+        CUsbIO::RecordCount(static_cast<int>(content.motors.size()), content.motors.data());
+    const uint8_t* home = HomeCommand(content);
+    int64_t end = std::max<int64_t>({
+        int64_t{CUsbIO::BootProgramLength(records, home ? home[0] : 0)} +
+            CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size())),
+        CUsbIO::kRomServoTable + 2 * CUsbIO::kServoTableEntries,
+        CUsbIO::kRomServoRecords + int64_t{CUsbIO::kServoRecordSize} * records,
+    });
+    for (size_t i = 0; i < content.entries.size(); ++i)
+        end = std::max(end, CUsbIO::kRomMotionBase +
+                                int64_t{CUsbIO::kRomSlotSize} * static_cast<int64_t>(i) +
+                                SlotBytes(content.entries[i]));
+    return static_cast<uint32_t>(std::min<int64_t>(end, CUsbIO::kRomAddressLimit));
+}
+
+bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
+                   const RomTransferOptions& options) {
     const int motor_count = static_cast<int>(content.motors.size());
     const int32_t* motors = content.motors.data();
     // Records are written only for motors with a place in the servo table, and
     // the boot program copies exactly those.
     const int records = CUsbIO::RecordCount(motor_count, motors);
-    const uint8_t* home = nullptr;
-    if (!content.entries.empty() && !content.entries[0].empty() &&
-        WellFormed(content.entries[0][0]))
-        home = content.entries[0][0].data();
+    const uint8_t* home = HomeCommand(content);
     if (!LayoutFits(ui, content, records, home ? home[0] : 0)) return false;
+    if (options.backup && !detail::Backup(ui, link, RomImageEnd(content), options)) return false;
 
-    if (!link.WriteBootProgram(records, home)) return Interrupted(ui);
+    link.ForgetWrittenRom();
+    if (!link.WriteBootProgram(records, home)) return detail::Interrupted(ui);
     ui.ConsolePrint("初期設定実行部転送OK\r\n");
     const int motion_count = static_cast<int>(content.entries.size());
-    if (!link.WriteMotionLoop(motion_count, content.interval_ms)) return Interrupted(ui);
+    if (!link.WriteMotionLoop(motion_count, content.interval_ms)) return detail::Interrupted(ui);
     ui.ConsolePrint("モーション再生部転送OK\r\n");
-    if (!link.WriteServoSettings(motor_count, motors)) return Interrupted(ui);
+    if (!link.WriteServoSettings(motor_count, motors)) return detail::Interrupted(ui);
     ui.ConsolePrint("モーター設定実行部転送OK\r\n");
 
     for (int i = 0; i < motion_count; ++i) {
@@ -101,19 +136,14 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content) {
         for (const std::vector<uint8_t>& frame : frames) {
             if (!link.WriteRom(static_cast<uint32_t>(link.motion_write_address()), frame.data(),
                                frame[0]))
-                return Interrupted(ui);
+                return detail::Interrupted(ui);
             link.set_motion_write_address(link.motion_write_address() + frame[0]);
         }
-        if (!link.WriteReturn()) return Interrupted(ui);
+        if (!link.WriteReturn()) return detail::Interrupted(ui);
         ui.ConsolePrint("モーション %d コマンド %d 転送OK\r\n", i + 1,
                         static_cast<int>(frames.size()));
     }
-
-    ui.ConsolePrint("転送が終わりました\r\n");
-    if (!link.RebootBoard()) return Interrupted(ui);
-    ui.ConsolePrint("勝手に実行します\r\n");
-    ui.ConsolePrint("このツールを終了してください\r\n");
-    return true;
+    return detail::FinishTransfer(ui, link, options);
 }
 
 }  // namespace quenlo

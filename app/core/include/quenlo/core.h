@@ -13,7 +13,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -125,9 +127,39 @@ struct RomContent {
 // each entry's record by its motion number.
 RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms);
 
+// Progress of a long read: bytes done of the total.
+using ReadProgress = std::function<void(size_t done, size_t total)>;
+
+// What a ROM transfer does besides writing.
+struct RomTransferOptions {
+    // Read back every written range before the reboot; a difference stops the
+    // transfer. A board that does not answer reads still gets its program.
+    bool verify = true;
+    // When set, gets the ROM from address 0 up to the image's last byte, read
+    // before the first write; answering false stops the transfer unwritten.
+    std::function<bool(const std::vector<uint8_t>& rom)> backup;
+    ReadProgress progress;  // of the backup and the read-back
+};
+
 // Writes boot program, play loop, servo settings and motion slots into the
-// board's ROM and reboots it, logging each part to the console. Checks the
-// layout before the first write. Answers true when everything was written.
-bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content);
+// board's ROM, reads them back and reboots the board, logging each part to the
+// console. Checks the layout before the first write and logs it on standard
+// output. Answers true when everything was written (and read back the same).
+bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
+                   const RomTransferOptions& options = {});
+
+// One past the last ROM byte the transfer of `content` writes.
+uint32_t RomImageEnd(const RomContent& content);
+
+// Writes a saved ROM image back from address 0, reads it back and reboots the
+// board, as a transfer does. An empty image, or one beyond the ROM layout, is
+// refused before anything is written. options.backup is not used.
+bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& image,
+                     const RomTransferOptions& options = {});
+
+// Reads ROM bytes [from, to) into out, reporting progress as it goes. False
+// (after the link's line on standard error) when any read fails.
+bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>& out,
+                  const ReadProgress& progress = {});
 
 }  // namespace quenlo

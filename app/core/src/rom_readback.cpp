@@ -1,0 +1,135 @@
+// Reading the board's ROM: backups, the read-back after a transfer, and
+// writing a saved image back.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "quenlo/core.h"
+#include "quenlo/platform.h"
+#include "rom_transfer.h"
+#include "usbio.h"
+
+namespace quenlo {
+namespace {
+
+// Progress is told after every block of this many bytes.
+constexpr size_t kProgressBlock = 8 * CUsbIO::kReadChunk;
+
+// Memory writes carry at most 248 data bytes.
+constexpr size_t kRestoreChunk = 255 - 7;
+
+enum class ReadBack { Same, Differs, NoReads, Failed };
+
+ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progress) {
+    ui.ConsolePrint("ベリファイ中\r\n");
+    size_t total = 0;
+    for (const CUsbIO::RomRange& range : link.written_rom()) total += range.bytes.size();
+    size_t done = 0;
+    std::vector<uint8_t> got(CUsbIO::kReadChunk);
+    for (const CUsbIO::RomRange& range : link.written_rom()) {
+        for (size_t at = 0; at < range.bytes.size(); at += got.size()) {
+            const int n = static_cast<int>(std::min(got.size(), range.bytes.size() - at));
+            const uint32_t address = range.address + static_cast<uint32_t>(at);
+            if (!link.ReadRom(address, got.data(), n)) {
+                // A board without the read command still gets its program.
+                if (done == 0)
+                    LogErr("The board does not answer memory reads: could not verify.\n");
+                ui.ConsolePrint("ベリファイできませんでした\r\n");
+                return done == 0 ? ReadBack::NoReads : ReadBack::Failed;
+            }
+            const auto expected = range.bytes.begin() + static_cast<std::ptrdiff_t>(at);
+            const auto [mine, theirs] = std::mismatch(expected, expected + n, got.begin());
+            if (mine != expected + n) {
+                const uint32_t where = address + static_cast<uint32_t>(mine - expected);
+                LogErr("Verify failed at $%06X: wrote $%02X, read $%02X.\n", where, *mine, *theirs);
+                ui.ConsolePrint("ベリファイエラー $%06X 書き込み %02X 読み出し %02X\r\n", where,
+                                *mine, *theirs);
+                return ReadBack::Differs;
+            }
+            done += static_cast<size_t>(n);
+            if (progress) progress(done, total);
+        }
+    }
+    ui.ConsolePrint("ベリファイOK\r\n");
+    return ReadBack::Same;
+}
+
+}  // namespace
+
+namespace detail {
+
+bool Interrupted(OperatorUi& ui) {
+    ui.ConsolePrint("転送が中断しました\r\n");
+    return false;
+}
+
+bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
+    ui.ConsolePrint("バックアップ中\r\n");
+    std::vector<uint8_t> rom;
+    if (!ReadRomRange(link, 0, end, rom, options.progress) || !options.backup(rom)) {
+        ui.ConsolePrint("バックアップできませんでした\r\n");
+        ui.ConsolePrint("転送しません\r\n");
+        return false;
+    }
+    ui.ConsolePrint("バックアップOK\r\n");
+    return true;
+}
+
+bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
+    if (options.verify) {
+        const ReadBack result = CompareWritten(ui, link, options.progress);
+        if (result == ReadBack::Differs || result == ReadBack::Failed) return Interrupted(ui);
+    }
+    ui.ConsolePrint("転送が終わりました\r\n");
+    if (!link.RebootBoard()) return Interrupted(ui);
+    ui.ConsolePrint("勝手に実行します\r\n");
+    ui.ConsolePrint("このツールを終了してください\r\n");
+    return true;
+}
+
+}  // namespace detail
+
+bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>& out,
+                  const ReadProgress& progress) {
+    out.clear();
+    if (to < from || to > CUsbIO::kRomAddressLimit) {
+        LogErr("The ROM range $%06X to $%06X cannot be read.\n", from, to);
+        return false;
+    }
+    std::vector<uint8_t> rom(to - from);
+    for (size_t done = 0; done < rom.size();) {
+        const size_t n = std::min(kProgressBlock, rom.size() - done);
+        if (!link.ReadRom(from + static_cast<uint32_t>(done), rom.data() + done,
+                          static_cast<int>(n)))
+            return false;
+        done += n;
+        if (progress) progress(done, rom.size());
+    }
+    out = std::move(rom);
+    return true;
+}
+
+bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& image,
+                     const RomTransferOptions& options) {
+    if (image.empty()) {
+        ui.ConsolePrint("ROMイメージが空のため転送できません\r\n");
+        return false;
+    }
+    if (image.size() > CUsbIO::RomLayoutEnd()) {
+        ui.ConsolePrint("ROMイメージが %zu バイト超過するため転送できません\r\n",
+                        image.size() - CUsbIO::RomLayoutEnd());
+        return false;
+    }
+    link.ForgetWrittenRom();
+    if (!link.StopSystem()) return detail::Interrupted(ui);
+    LogOut("ROMイメージ転送\n");
+    for (size_t at = 0; at < image.size(); at += kRestoreChunk) {
+        const int n = static_cast<int>(std::min(kRestoreChunk, image.size() - at));
+        if (!link.WriteRom(static_cast<uint32_t>(at), image.data() + at, n))
+            return detail::Interrupted(ui);
+    }
+    ui.ConsolePrint("ROMイメージ %zu バイト転送OK\r\n", image.size());
+    return detail::FinishTransfer(ui, link, options);
+}
+
+}  // namespace quenlo

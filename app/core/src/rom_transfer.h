@@ -1,0 +1,25 @@
+// Steps that every ROM transfer shares: the backup before the first write,
+// and the read-back, reboot and closing lines after the last.
+#pragma once
+
+#include <cstdint>
+
+#include "quenlo/core.h"
+
+class CUsbIO;
+
+namespace quenlo::detail {
+
+// "転送が中断しました"; answers false.
+bool Interrupted(OperatorUi& ui);
+
+// Reads ROM [0, end) and hands it to options.backup; false (nothing written)
+// when it cannot be read or kept.
+bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options);
+
+// Reads back what the link wrote (when options.verify), then the reboot with
+// its console lines. A difference, or a read-back that fails after the board
+// has answered reads, stops the transfer before the reboot.
+bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options);
+
+}  // namespace quenlo::detail

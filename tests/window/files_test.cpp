@@ -1,0 +1,169 @@
+// Models and motions in the window: drops, the automatic conversion, Convert,
+// and the motion list's editing with the rules between them.
+#include <filesystem>
+
+#include "conversion.h"
+
+#include "sim_process.h"
+#include "window_fixture.h"
+
+namespace window_test {
+namespace {
+
+using quenlo::sim::test::TempDir;
+
+// The example robot and motions under a short path of their own, so the
+// 99-character cut of a drop never reaches them.
+class FilesTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        for (const char* name : {"robot.bac", "bow.tra", "wave.tra", "walk.tra"})
+            std::filesystem::copy_file(kExamples + "/" + name, dir_ / name);
+    }
+    std::string File(const std::string& name) { return dir_ / name; }
+    CTraSel* List() { return Ctl<CTraSel>(1010); }
+    // Converted and shown: Convert off, Play on.
+    bool Converted() {
+        return dlg_->m_pDataInfo && dlg_->m_bConverted && !Enabled(1014) && Enabled(1015);
+    }
+    bool Dropped() {
+        return !dlg_->m_pDataInfo && !dlg_->m_bConverted && Enabled(1014) && !Enabled(1015);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(FilesTest, DropsOnTheModelField) {
+    ASSERT_TRUE(DropBac({File("robot.bac")}));
+    EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), File("robot.bac"));
+    // No motion yet: the path only.
+    EXPECT_EQ(ConsoleSince(6),
+              "BACにドロップされたファイルの数 = 1\n BAC = " + File("robot.bac") + "\n");
+    EXPECT_TRUE(Dropped());
+
+    size_t mark = Console().size();
+    ASSERT_TRUE(DropBac({File("a.bac"), File("b.bac")}));
+    EXPECT_EQ(ConsoleSince(mark), "BACにドロップされたファイルの数 = 2\nBACは１つだけです\n");
+    mark = Console().size();
+    ASSERT_TRUE(DropBac({File("robot.Bac")}));
+    EXPECT_EQ(ConsoleSince(mark), "BACにドロップされたファイルの数 = 1\n " + File("robot.Bac") +
+                                      "は、BACファイルではありません\n");
+    // A path of 100 characters is cut to 99 and fails the test.
+    const std::string long_path = "/" + std::string(95, 'm') + ".bac";
+    mark = Console().size();
+    ASSERT_TRUE(DropBac({long_path}));
+    EXPECT_EQ(ConsoleSince(mark), "BACにドロップされたファイルの数 = 1\n " +
+                                      long_path.substr(0, 99) + "は、BACファイルではありません\n");
+    EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), File("robot.bac"));
+
+    // Something that is no file at all is not taken.
+    QMimeData text;
+    text.setText("robot.bac");
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Ctl(1008), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
+    ASSERT_TRUE(DropTra({File("bow.tra"), File("notes.txt"), File("wave.TRA")}));
+    EXPECT_EQ(ConsoleSince(6), "TRAにドロップされたファイルの数 = 3\n TRA = " + File("bow.tra") +
+                                   "\n " + File("notes.txt") +
+                                   "は、TRAファイルではありません\n TRA = " + File("wave.TRA") +
+                                   "\n");
+    EXPECT_EQ(List()->Paths(), (std::vector<std::string>{File("bow.tra"), File("wave.TRA")}));
+    EXPECT_TRUE(Enabled(1017));
+
+    // The model arrives: converted at once. wave.TRA does not exist.
+    ASSERT_TRUE(DropBac({File("robot.bac")}));
+    EXPECT_TRUE(Dropped());
+    EXPECT_NE(Console().find("TRA#1解析中\n" + File("wave.TRA") +
+                             "\n↑有効なTRA4ファイルではありません\n"),
+              std::string::npos);
+
+    // Deleting the bad entry leaves one: Play all off; the next drop converts.
+    List()->setCurrentRow(1);
+    dlg_->DeleteEntry();
+    EXPECT_FALSE(Enabled(1017));
+    size_t mark = Console().size();
+    ASSERT_TRUE(DropTra({File("wave.tra"), File("wave.tra")}));  // the same file twice: two entries
+    EXPECT_EQ(List()->count(), 3);
+    EXPECT_TRUE(Converted());
+    EXPECT_NE(ConsoleSince(mark).find("BAC解析中\nTRA#0解析中\nTRA#1解析中\nTRA#2解析中\n"),
+              std::string::npos);
+    EXPECT_TRUE(ConsoleSince(mark).ends_with("変換成功\n"));
+
+    // A drop in which no file passes leaves the list and converts again.
+    mark = Console().size();
+    ASSERT_TRUE(DropTra({File("x.doc")}));
+    EXPECT_EQ(List()->count(), 3);
+    EXPECT_TRUE(Converted());
+    EXPECT_NE(ConsoleSince(mark).find("変換成功"), std::string::npos);
+}
+
+TEST_F(FilesTest, ConvertButtonChecksThenConverts) {
+    dlg_->Convert();
+    EXPECT_EQ(ConsoleSince(6), "BACファイルがありません\n");  // the model is checked first
+    ASSERT_TRUE(DropTra({File("bow.tra")}));
+    // A model path whose extension differs in case only passes Convert's check.
+    std::filesystem::copy_file(File("robot.bac"), File("robot.BAC"));
+    ASSERT_TRUE(DropBac({File("robot.BAC")}));
+    EXPECT_TRUE(Converted());
+    Ctl<QComboBox>(1007)->setCurrentIndex(6);  // rate "45": the conversion goes
+    EXPECT_TRUE(Dropped());
+    EXPECT_NE(Console().rfind("再生速度変更\n"), std::string::npos);
+    size_t mark = Console().size();
+    dlg_->Convert();
+    EXPECT_TRUE(Converted());
+    EXPECT_EQ(ConsoleSince(mark).rfind("BAC解析中\n", 0), 0u);
+    // Rate "45" has time scale 3: the first move's speed byte is three times "25"'s.
+    EXPECT_EQ(dlg_->m_pDataInfo->mof_data()->motions().at(0).time_scale, 3);
+}
+
+TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
+    ASSERT_TRUE(DropBac({File("robot.bac")}));
+    ASSERT_TRUE(DropTra({File("bow.tra"), File("wave.tra"), File("walk.tra")}));
+    ASSERT_TRUE(Converted());
+    const std::vector<std::string> order = List()->Paths();
+
+    auto answer = [this](const std::function<void()>& action) {
+        const size_t mark = Console().size();
+        action();
+        return ConsoleSince(mark);
+    };
+    EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), "ファイルが選択されていません\n");
+    List()->setCurrentRow(0);
+    EXPECT_EQ(answer([this] { dlg_->MoveUp(); }), "移動できません\n");
+    List()->setCurrentRow(2);
+    EXPECT_EQ(answer([this] { dlg_->MoveDown(); }), "移動できません\n");
+    EXPECT_TRUE(Converted()) << "refusals change nothing";
+    EXPECT_EQ(List()->Paths(), order);
+
+    // While a playback runs, each refuses and nothing changes.
+    dlg_->m_bPlaying = true;
+    List()->setCurrentRow(1);
+    EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), "ファイルが選択されていません\n");
+    EXPECT_EQ(answer([this] { dlg_->MoveUp(); }), "移動できません\n");
+    EXPECT_EQ(answer([this] { Ctl<QComboBox>(1007)->setCurrentIndex(0); }), "操作は無効です\n");
+    EXPECT_EQ(List()->Paths(), order);
+    EXPECT_TRUE(Converted());
+    dlg_->m_bPlaying = false;
+
+    EXPECT_EQ(answer([this] { dlg_->MoveUp(); }), File("wave.tra") + "を移動\n");
+    EXPECT_EQ(List()->Paths(), (std::vector<std::string>{order[1], order[0], order[2]}));
+    EXPECT_EQ(List()->currentRow(), 0);
+    EXPECT_TRUE(Dropped()) << "a move drops the conversion and does not convert";
+    EXPECT_EQ(answer([this] { dlg_->MoveDown(); }), File("wave.tra") + "を移動\n");
+    EXPECT_EQ(List()->Paths(), order);
+
+    List()->setCurrentRow(2);
+    EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), File("walk.tra") + "を削除\n");
+    EXPECT_TRUE(Enabled(1017));
+    List()->setCurrentRow(0);
+    dlg_->DeleteEntry();
+    EXPECT_FALSE(Enabled(1017)) << "one entry left";
+    EXPECT_TRUE(Dropped());
+}
+
+}  // namespace
+}  // namespace window_test

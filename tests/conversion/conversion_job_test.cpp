@@ -125,6 +125,14 @@ TEST_F(ConversionJob, AFileThatDoesNotConvertIsNamedAndLeavesNoConversion) {
     }
 }
 
+TEST_F(ConversionJob, AnIndexErrorOfALibraryEndsTheConversionOnly) {
+    ui.preview_throws = true;
+    EXPECT_EQ(quenlo::RunConversion(ui, bac, {m1}, 3), nullptr);
+    EXPECT_TRUE(ui.console.ends_with(
+        "ビューデータ生成\r\n<preview>変換中にエラーが発生しました (bone 7 of 3)\r\n"));
+    EXPECT_EQ(ui.busy_calls, (std::vector<bool>{true, false}));
+}
+
 TEST_F(ConversionJob, MotionWithoutValuesHasNoRecordAndRomContentMapsByNumber) {
     auto data = quenlo::RunConversion(ui, bac, {m0, none, m1}, 3);
     ASSERT_NE(data, nullptr);

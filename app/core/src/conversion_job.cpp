@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 
 #include "animread.h"
 #include "conversion.h"
@@ -69,19 +70,12 @@ bool AutoConversionReady(const std::string& bac_field,
     return IsBacPath(BacPath(bac_field)) && !motion_paths.empty();
 }
 
-// The caller drops its previous conversion before calling: the libraries hold
-// one model and one motion, and this run replaces them.
-std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_path,
-                                         const std::vector<std::string>& motion_paths,
-                                         int rate_index) {
-    std::unique_ptr<CDataInfo> data;
-    try {
-        data = std::make_unique<CDataInfo>();
-    } catch (const std::bad_alloc&) {
-        ui.ConsolePrint("メモリ不足で変換できません\r\n");
-        return nullptr;
-    }
-    BusyScope busy(ui);
+namespace {
+
+std::unique_ptr<CDataInfo> ConversionSteps(OperatorUi& ui, std::unique_ptr<CDataInfo> data,
+                                           const std::string& bac_path,
+                                           const std::vector<std::string>& motion_paths,
+                                           int rate_index) {
     ui.ConsolePrint("BAC解析中\r\n");
     if (fnbacanalysis(bac_path.c_str()) != 0 || !data->BuildMotorList()) {
         ui.ConsolePrint("%s\r\n", bac_path.c_str());
@@ -136,6 +130,31 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     ui.ShowConversion(*data);
     ui.ConsolePrint("変換成功\r\n");
     return data;
+}
+
+}  // namespace
+
+// The caller drops its previous conversion before calling: the libraries hold
+// one model and one motion, and this run replaces them.
+std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_path,
+                                         const std::vector<std::string>& motion_paths,
+                                         int rate_index) {
+    std::unique_ptr<CDataInfo> data;
+    try {
+        data = std::make_unique<CDataInfo>();
+    } catch (const std::bad_alloc&) {
+        ui.ConsolePrint("メモリ不足で変換できません\r\n");
+        return nullptr;
+    }
+    BusyScope busy(ui);
+    // The libraries answer an index beyond a list with std::out_of_range; here
+    // it ends the conversion, not the program. The store goes with it.
+    try {
+        return ConversionSteps(ui, std::move(data), bac_path, motion_paths, rate_index);
+    } catch (const std::exception& e) {
+        ui.ConsolePrint("変換中にエラーが発生しました (%s)\r\n", e.what());
+        return nullptr;
+    }
 }
 
 RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms) {

@@ -1,7 +1,6 @@
 // CDataInfo: one conversion of the model held by figread and the motions read by
 // animread, and the life of what those libraries hold.
 #include <atomic>
-#include <cmath>
 
 #include "animread.h"
 #include "conversion.h"
@@ -9,26 +8,6 @@
 #include "quenlo/platform.h"
 
 namespace {
-
-using V3 = std::array<float, 3>;
-
-V3 Sub(const float a[3], const float b[3]) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-V3 Cross(const V3& a, const V3& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-// In double: no product of two finite floats overflows there.
-double Dot(const V3& a, const V3& b) {
-    return double{a[0]} * b[0] + double{a[1]} * b[1] + double{a[2]} * b[2];
-}
-
-// Length 0 stays 0; length exactly 1 is left untouched so unit axes keep their bits.
-V3 Unit(const V3& v) {
-    const float len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (len == 0.0f || len == 1.0f) return v;
-    return {v[0] / len, v[1] / len, v[2] / len};
-}
 
 // The conversion whose data figread and animread hold now. An older conversion
 // destroyed after a newer one has read its files must not release them.
@@ -60,42 +39,6 @@ CDataInfo::~CDataInfo() {
 void CDataInfo::set_motion_loaded(bool loaded) {
     motion_loaded_ = loaded;
     if (loaded) g_motion_holder = this;
-}
-
-BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const float handle[3]) {
-    BoneAxes a;
-    a.e1 = Unit(Sub(handle, position));
-    a.e3 = Unit(Sub(rotation, position));
-    a.e2 = Unit(Cross(a.e1, a.e3));
-    return a;
-}
-
-const char* DegenerateAxes(const BoneAxes& a) {
-    if (a.e3 == V3{}) return "its rotation point is its position";
-    // e2 = e1 x e3 of two unit vectors: its length is the sine between them.
-    if (std::sqrt(Dot(a.e2, a.e2)) < 1.0e-5) return "its handle point lies on its rest direction";
-    return nullptr;
-}
-
-std::array<float, 3> ToModelAxes(const BoneAxes& a, const float r[3]) {
-    V3 out;
-    for (int i = 0; i < 3; ++i)
-        out[i] = static_cast<float>(double{r[0]} * a.e2[i] + double{r[1]} * a.e1[i] +
-                                    double{r[2]} * a.e3[i]);
-    return out;
-}
-
-float JointAngle(const BoneAxes& a, const std::array<float, 3>& v) {
-    const double c0 = Dot(v, a.e3);
-    const double s = 1.0 - c0 * c0;
-    float angle;
-    if (s < 1.0e-9) {
-        angle = c0 > 0 ? 0.0f : 180.0f;
-    } else {
-        angle = static_cast<float>(std::atan2(std::sqrt(s), c0) * 180.0 / 3.1415927410125732);
-    }
-    if (double{a.e3[0]} * v[1] - double{a.e3[1]} * v[0] < 0) angle = -angle;
-    return angle;
 }
 
 bool CDataInfo::BuildMotorList() {
@@ -166,8 +109,8 @@ bool CDataInfo::ConvertMotion() {
             float r[3] = {}, u[3] = {};
             fntraGetRotateValue(mbone, t, r);
             fntraGetTransValue(mbone, t, u);
-            const V3 v = ToModelAxes(axes, r);
-            const V3 w = ToModelAxes(axes, u);
+            const std::array<float, 3> v = ToModelAxes(axes, r);
+            const std::array<float, 3> w = ToModelAxes(axes, u);
             float angle = JointAngle(axes, v);
 
             if (k == 0) quenlo::LogOut(" rev=%d offset %g \r\n", rev ? 1 : 0, angle);

@@ -76,12 +76,12 @@ int CUsbIO::Connect(const char* name) {
     ClosePort();
     for (int k = 0; k < 3; ++k) {
         if (OpenPort(name) != 0) return -1;
-        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck)) {
-            const uint8_t image[2] = {static_cast<uint8_t>(system_register_),
-                                      static_cast<uint8_t>(system_register_ >> 8)};
-            WriteRam(0x0000, image, 2);
+        // A board that acknowledges the check but not the image (silent, hung
+        // up, a partial reply, NACK) is not connected.
+        const uint8_t image[2] = {static_cast<uint8_t>(system_register_),
+                                  static_cast<uint8_t>(system_register_ >> 8)};
+        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck) && WriteRam(0x0000, image, 2))
             return speed_index();
-        }
         ClosePort();
         system_register_ = static_cast<uint16_t>((system_register_ & ~0x00C0u) | (k << 6));
     }
@@ -106,8 +106,10 @@ bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
     if (!frame || length < 0) length = 0;
     LogBytes(">>", frame, length);
     long written = -1;
-    if (length > 0 && IsOpen())
+    if (length > 0 && IsOpen()) {
+        port_->DiscardInput();
         written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
+    }
     if (written != length || length == 0) {
         LogErr("The data transmission is abnormal.\n");
         return false;

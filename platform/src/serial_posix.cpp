@@ -104,6 +104,10 @@ class PosixSerialPort : public SerialPort {
 
     bool IsOpen() const override { return fd_ >= 0; }
 
+    void DiscardInput() override {
+        if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+    }
+
     long Write(const uint8_t* data, size_t n, int timeout_ms) override {
         if (fd_ < 0) return -1;
         const int64_t deadline = MonotonicMs() + (timeout_ms > 0 ? timeout_ms : 0);

@@ -164,6 +164,8 @@ class SimSerialPort : public SerialPort {
     bool IsOpen() const override { return open_; }
     long Write(const uint8_t* data, size_t n, int timeout_ms) override;
     int ReadByte(uint8_t& out, int timeout_ms) override;
+    // Drops the reply bytes that have arrived by now; later ones stay on their way.
+    void DiscardInput() override;
 
     // The next Open fails with this error (once).
     void FailNextOpen(SerialError error) { fail_next_open_ = error; }

@@ -466,4 +466,11 @@ int SimSerialPort::ReadByte(uint8_t& out, int timeout_ms) {
     return 0;
 }
 
+void SimSerialPort::DiscardInput() {
+    const uint32_t now = clock_->NowMs();
+    while (next_ < pending_.size() && static_cast<int32_t>(pending_[next_].ready_ms - now) <= 0)
+        ++next_;
+    if (next_ == pending_.size()) pending_.clear(), next_ = 0;
+}
+
 }  // namespace quenlo::sim

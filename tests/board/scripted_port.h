@@ -51,6 +51,10 @@ class ScriptedPort : public quenlo::SerialPort {
         }
         return static_cast<long>(n);
     }
+    void DiscardInput() override {
+        discarded += static_cast<int>(reads.size());
+        reads.clear();
+    }
     int ReadByte(uint8_t& out, int timeout_ms) override {
         last_timeout = timeout_ms;
         if (reads.empty()) return 0;
@@ -78,6 +82,7 @@ class ScriptedPort : public quenlo::SerialPort {
     std::deque<int> reads;                      // bytes waiting to be read
     std::vector<std::vector<uint8_t>> writes;
     int last_timeout = 0;
+    int discarded = 0;  // bytes dropped before a write
 };
 
 // A port owned by the link under test, with a handle for the test.

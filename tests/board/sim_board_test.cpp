@@ -138,6 +138,45 @@ TEST(SimFaults, SlowRepliesWithinOneRetryStillCount) {
     }
 }
 
+TEST(SimFaults, ALateReplyIsNotTakenForTheNextCommandsAnswer) {
+    Options o;
+    o.reply_delay_ms = 2500;  // beyond both read time-outs
+    SimRig rig(o);
+    ASSERT_EQ(rig.link->OpenPort("ttySIM0"), 0);
+    LogCapture log;
+    EXPECT_FALSE(rig.link->Transfer(kAckCheck, 3));
+    rig.clock.Advance(1000);  // the first reply has arrived by now
+    EXPECT_FALSE(rig.link->Transfer(kAckCheck, 3));
+    EXPECT_EQ(log.out(), ">> 03 FE 01\r\n>> 03 FE 01\r\n");
+}
+
+TEST(SimFaults, ABoardThatFailsTheImageWriteIsNotConnected) {
+    // The check is acknowledged; the image write that follows is not.
+    const struct {
+        const char* what;
+        std::optional<uint32_t> Options::*fault;
+        uint32_t frame;
+        int answer;
+        size_t frames;  // heard by the board: the third attempt is at another speed
+    } cases[] = {
+        {"silent", &Options::silent_after, 1, -1, 3},
+        {"partial reply", &Options::partial_reply_at, 2, -1, 3},
+        {"hung up", &Options::hangup_after, 1, -1, 1},
+        // Refused once: the next attempt, at the board's speed, goes through.
+        {"NACK", &Options::nack_at, 2, 0, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Options o;
+        o.*c.fault = c.frame;
+        SimRig rig(o);
+        LogCapture log;
+        EXPECT_EQ(rig.link->Connect("ttySIM0"), c.answer);
+        EXPECT_EQ(rig.link->IsOpen(), c.answer >= 0);
+        EXPECT_EQ(rig.board.frames().size(), c.frames);
+    }
+}
+
 // ---- ROM image run by the board ---------------------------------------------
 
 quenlo::RomContent Robot(int motions) {

@@ -96,6 +96,9 @@ public:
     // Reads one byte: at once when one waits, otherwise waits up to timeout_ms.
     // Answers 1 with a byte, 0 on time-out, -1 on error.
     virtual int ReadByte(uint8_t& out, int timeout_ms) = 0;
+    // Drops every byte received and not yet read: a reply that came after its
+    // time-out must not pass for the answer to the next command.
+    virtual void DiscardInput() = 0;
 };
 
 // The operating system's serial port.

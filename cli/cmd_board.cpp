@@ -20,19 +20,6 @@ namespace {
 
 constexpr uint32_t kBaud[4] = {115200, 625000, 1250000, 115200};
 
-// Connects and tells the operator the outcome as the port list does. A new link
-// searches 115200 twice and 625000; a board at 1250000 answers the next search,
-// as it would when the operator picks the port again.
-int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port) {
-    int speed = link.Connect(port);
-    if (speed < 0 && link.speed_index() == 2) speed = link.Connect(port);
-    if (speed < 0)
-        ui.ConsolePrint("%s 接続失敗\r\n", port);
-    else
-        ui.ConsolePrint("%s 接続成功\r\n", port);
-    return speed;
-}
-
 int RunConnect(const char* port) {
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
@@ -66,8 +53,8 @@ int RunRom(const RomArgs& args) {
     const std::vector<std::string>& motions = args.motions;
     std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
     if (!data) return 1;
-    const RomContent content =
-        MakeRomContent(*data, static_cast<int>(motions.size()), IntervalMs(args.interval));
+    const RomContent content = MakeRomContent(*data, static_cast<int>(motions.size()),
+                                              IntervalMs(args.interval), args.rate);
     const bool offline = !args.output.empty();
 
     // Offline, the simulated board stands in for the real one.

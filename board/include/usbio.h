@@ -78,8 +78,10 @@ class CUsbIO {
 
     // "システム停止": the board stops its program before its ROM is rewritten.
     bool StopSystem();
-    // record_count is the number of servo records, RecordCount() of the motor list.
-    bool WriteBootProgram(int record_count, const uint8_t* home);
+    // record_count is the number of servo records, RecordCount() of the motor list;
+    // period_code the base frame period the program sets (bits 4-5 of the
+    // system register: 0 = 10, 1 = 15, 2 = 20, 3 = 25 ms).
+    bool WriteBootProgram(int record_count, const uint8_t* home, int period_code = 0);
     bool WriteMotionLoop(int motion_count, int wait_ms);
     bool WriteServoSettings(int count, const int32_t* motors);
     // RETURN at the motion write address, which stays where it is.

@@ -105,7 +105,8 @@ bool CUsbIO::StopSystem() {
     return WriteRam16(0x0000, 0x8000);
 }
 
-bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home) {
+bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home, int period_code) {
+    const uint16_t period = static_cast<uint16_t>((period_code & 3) << 4);
     if (!StopSystem()) return false;
     LogOut("プログラム転送\n");
     rom_cursor_ = 0;
@@ -135,8 +136,8 @@ bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home) {
 
     LogOut(" ジャンプベクター設定 $FFFF\n");
     if (!StoreRamWrite16(0x008C, 0xFFFF)) return false;
-    LogOut(" システムレジスタ $0003\n");
-    if (!StoreRamWrite16(0x0000, 0x0003)) return false;
+    LogOut(" システムレジスタ $%04X\n", 0x0003 | period);
+    if (!StoreRamWrite16(0x0000, 0x0003 | period)) return false;
     LogOut(" モーター(free)\n");
     if (!WriteRomServoPosition(0x8000, 1)) return false;
     LogOut(" モーター(hold)\n");
@@ -149,8 +150,8 @@ bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home) {
     } else if (!WriteRomServoPosition(7500, 100)) {
         return false;
     }
-    LogOut(" システムレジスタ $8003\n");
-    return StoreRamWrite16(0x0000, 0x8003);
+    LogOut(" システムレジスタ $%04X\n", 0x8003 | period);
+    return StoreRamWrite16(0x0000, 0x8003 | period);
 }
 
 bool CUsbIO::WriteMotionLoop(int motion_count, int wait_ms) {

@@ -157,9 +157,11 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     }
 }
 
-RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms) {
+RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms,
+                          int rate_index) {
     RomContent content;
     content.interval_ms = interval_ms;
+    content.rate_index = rate_index;
     const int motors = data.model_loaded() ? fnbacSetMotorNumber() : 0;
     const std::vector<int32_t>& list = data.motor_list();
     const size_t n = std::min(list.size(), static_cast<size_t>(std::max(motors, 0)));

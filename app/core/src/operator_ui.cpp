@@ -26,4 +26,24 @@ int IntervalMs(int index) {
     return index >= 0 && index < 5 ? kIntervalMs[index] : 0;
 }
 
+bool DiagnosticLimit::Take() {
+    if (shown_ < limit_) {
+        ++shown_;
+        return true;
+    }
+    ++held_;
+    return false;
+}
+
+std::string DiagnosticLimit::End() {
+    std::string line;
+    if (held_ > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, "診断メッセージ %d 行を省略しました\r\n", held_);
+        line = text;
+    }
+    Begin();
+    return line;
+}
+
 }  // namespace quenlo

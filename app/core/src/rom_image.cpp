@@ -1,7 +1,9 @@
 // The ROM transfer: boot program, play loop, servo settings and one slot per
 // motion, then the read-back and a reboot so the board runs the image on its own.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "quenlo/core.h"
@@ -90,6 +92,22 @@ bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home
     return fits;
 }
 
+// Bytes the transfer writes into ROM, for its progress bar.
+size_t ImageBytes(const RomContent& content, int records, int home_length) {
+    size_t total =
+        static_cast<size_t>(CUsbIO::BootProgramLength(records, home_length)) +
+        static_cast<size_t>(CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size()))) +
+        static_cast<size_t>(records) * CUsbIO::kServoRecordSize + 2 * CUsbIO::kServoTableEntries;
+    for (const Frames& frames : content.entries) total += static_cast<size_t>(SlotBytes(frames));
+    return total;
+}
+
+int PeriodCode(int rate_index) {
+    return rate_index >= 0 && rate_index < static_cast<int>(std::size(kRates))
+               ? kRates[rate_index].period_code
+               : 0;
+}
+
 }  // namespace
 
 uint32_t RomImageEnd(const RomContent& content) {
@@ -117,16 +135,27 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
     // the boot program copies exactly those.
     const int records = CUsbIO::RecordCount(motor_count, motors);
     const uint8_t* home = HomeCommand(content);
-    if (!LayoutFits(ui, content, records, home ? home[0] : 0)) return false;
+    const int home_length = home ? home[0] : 0;
+    if (!LayoutFits(ui, content, records, home_length)) return false;
     if (options.backup && !detail::Backup(ui, link, RomImageEnd(content), options)) return false;
 
+    const size_t total = ImageBytes(content, records, home_length);
+    size_t done = 0;
+    auto progress = [&](size_t bytes) { ui.ShowProgress(done += bytes, total); };
+    ui.ShowProgress(0, total);
+
     link.ForgetWrittenRom();
-    if (!link.WriteBootProgram(records, home)) return detail::Interrupted(ui);
+    if (!link.WriteBootProgram(records, home, PeriodCode(content.rate_index)))
+        return detail::Interrupted(ui);
+    progress(static_cast<size_t>(link.rom_cursor()));
     ui.ConsolePrint("初期設定実行部転送OK\r\n");
     const int motion_count = static_cast<int>(content.entries.size());
     if (!link.WriteMotionLoop(motion_count, content.interval_ms)) return detail::Interrupted(ui);
+    progress(static_cast<size_t>(CUsbIO::MotionLoopLength(motion_count)));
     ui.ConsolePrint("モーション再生部転送OK\r\n");
     if (!link.WriteServoSettings(motor_count, motors)) return detail::Interrupted(ui);
+    progress(static_cast<size_t>(records) * CUsbIO::kServoRecordSize +
+             2 * CUsbIO::kServoTableEntries);
     ui.ConsolePrint("モーター設定実行部転送OK\r\n");
 
     for (int i = 0; i < motion_count; ++i) {
@@ -138,8 +167,10 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
                                frame[0]))
                 return detail::Interrupted(ui);
             link.set_motion_write_address(link.motion_write_address() + frame[0]);
+            progress(frame[0]);
         }
         if (!link.WriteReturn()) return detail::Interrupted(ui);
+        progress(kReturnLength);
         ui.ConsolePrint("モーション %d コマンド %d 転送OK\r\n", i + 1,
                         static_cast<int>(frames.size()));
     }

@@ -107,4 +107,39 @@ std::unique_ptr<SerialPort> MakeSystemSerialPort();
 // Device path for a port name: names without a directory live under /dev.
 std::string SerialDevicePath(const std::string& name);
 
+// ---- Serial devices --------------------------------------------------------
+// One serial device of the system, in the system's order. friendly_name is
+// "<description> (<port name>)", e.g. "FT232R USB UART (ttyUSB0)".
+struct SerialDevice {
+    std::string description;
+    std::string friendly_name;  // empty when the device has none
+};
+// The serial ports present now; empty when the device list cannot be had.
+std::vector<SerialDevice> ListSerialDevices();
+
+// ---- Standard error --------------------------------------------------------
+// Routes file descriptor 2 through a pipe while it lives. Its own thread drains
+// the pipe, passes every chunk on to the real standard error and hands each
+// complete line (without its line end) to `line`. That callback runs on the
+// reader thread and must not wait for another thread, so that a writer of
+// much output on any thread never blocks for good.
+class StderrCapture {
+  public:
+    using LineSink = std::function<void(std::string_view line)>;
+    explicit StderrCapture(LineSink line);
+    ~StderrCapture();  // delivers what is left, restores fd 2
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    // False when fd 2 could not be redirected (it then stays as it was).
+    bool active() const;
+    // Returns once every line written to fd 2 before the call has been handed
+    // to the callback, so it can be shown in order with what follows it.
+    void Sync();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace quenlo

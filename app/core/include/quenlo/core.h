@@ -17,9 +17,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "quenlo/platform.h"
 
 class CDataInfo;
 class CUsbIO;
@@ -40,6 +43,16 @@ class OperatorUi {
     // libraries still hold its model. Without a preview there is nothing to do.
     virtual void ShowConversion(CDataInfo& /*data*/) {}
 
+    // The controls the link operations touch; a shell has none of them.
+    // Entry 0 of the port list: "非接続", "切断" or "未接続".
+    virtual void SetPortEntry0(std::string_view /*caption*/) {}
+    // Selects an entry of the port list (0 is the "not connected" entry).
+    virtual void SelectPortEntry(int /*index*/) {}
+    // Selects entries of the serial and servo-bus speed lists; -1 selects none.
+    virtual void ShowLinkSpeeds(int /*serial*/, int /*servo*/) {}
+    // Bytes of a ROM transfer written so far, of the whole image.
+    virtual void ShowProgress(size_t /*done*/, size_t /*total*/) {}
+
     // printf-style console line, cut to 499 characters like the dialog's.
     void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 };
@@ -54,18 +67,18 @@ struct DialogState {
     DialogState(const DialogState&) = delete;
     DialogState& operator=(const DialogState&) = delete;
 
-    std::unique_ptr<CUsbIO> m_pUsbIO;      // the board link, made on the first port choice
-    int m_nLinkSpeed = -1;                 // speed index of the open link; -1: no link
+    std::unique_ptr<CUsbIO> m_pUsbIO;        // the board link, made on the first port choice
+    int m_nLinkSpeed = -1;                   // speed index of the open link; -1: no link
     std::unique_ptr<CDataInfo> m_pDataInfo;  // the conversion held, if any
-    bool m_bConverted = false;             // a conversion is held and shown
+    bool m_bConverted = false;               // a conversion is held and shown
 
     std::atomic<bool> m_bBoardReady{false};  // full board set-up done since the last model drop
     std::atomic<bool> m_bPlaying{false};     // a playback runs; clearing it asks it to stop
     std::atomic<bool> m_bPlayAll{false};
-    std::atomic<bool> m_bRobotActive{false};   // a link was open when the playback started
-    std::atomic<bool> m_bCommandSent{false};   // a new command was handed to the board
-    std::atomic<int> m_nCommandIndex{0};       // written before m_bCommandSent is raised
-    std::atomic<bool> m_bLinkBusy{false};      // a connection attempt or a ROM transfer runs
+    std::atomic<bool> m_bRobotActive{false};  // a link was open when the playback started
+    std::atomic<bool> m_bCommandSent{false};  // a new command was handed to the board
+    std::atomic<int> m_nCommandIndex{0};      // written before m_bCommandSent is raised
+    std::atomic<bool> m_bLinkBusy{false};     // a connection attempt or a ROM transfer runs
 
     bool LinkOpen() const { return m_nLinkSpeed >= 0; }
 };
@@ -121,11 +134,15 @@ struct RomContent {
     std::vector<int32_t> motors;                             // motor codes, bone order
     std::vector<std::vector<std::vector<uint8_t>>> entries;  // frame commands per entry
     int interval_ms = 0;                                     // transition between motions
+    // Playback-rate list index: the boot program sets its base frame period.
+    // -1 (none) leaves the board at 10 ms, as images made before the rate did.
+    int rate_index = -1;
 };
 
 // Collects the commands of each motion-list entry from a conversion, finding
 // each entry's record by its motion number.
-RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms);
+RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms,
+                          int rate_index = -1);
 
 // Progress of a long read: bytes done of the total.
 using ReadProgress = std::function<void(size_t done, size_t total)>;
@@ -143,8 +160,9 @@ struct RomTransferOptions {
 
 // Writes boot program, play loop, servo settings and motion slots into the
 // board's ROM, reads them back and reboots the board, logging each part to the
-// console. Checks the layout before the first write and logs it on standard
-// output. Answers true when everything was written (and read back the same).
+// console and showing the bytes written. Checks the layout before the first
+// write and logs it on standard output. Answers true when everything was
+// written (and read back the same). Runs on the thread that holds the link.
 bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
                    const RomTransferOptions& options = {});
 
@@ -161,5 +179,70 @@ bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& i
 // (after the link's line on standard error) when any read fails.
 bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>& out,
                   const ReadProgress& progress = {});
+
+// The ROM button, on the user-interface thread: the refusals (no link, link
+// work or playback running, no conversion), the confirmation and the opening
+// line. Answers the image to write, with m_bLinkBusy raised; the caller runs
+// WriteRomImage on state.m_pUsbIO and then EndLinkWork. entry_count is the
+// motion list's length; interval_index and rate_index are list indexes (-1: none).
+std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, int entry_count,
+                                           int interval_index, int rate_index);
+// All of it on the caller's thread.
+bool TransferToRom(OperatorUi& ui, DialogState& state, int entry_count, int interval_index,
+                   int rate_index);
+
+// ---- Board link ------------------------------------------------------------
+// Link work (a connection attempt, a ROM transfer) has finished.
+void EndLinkWork(DialogState& state);
+
+// Connects and tells the operator the outcome as the port list does. A new link
+// searches 115200 twice and 625000; a board at 1250000 answers the next search,
+// as it would when the operator picks the port again. Answers the speed index or -1.
+int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port);
+
+// The port list: every serial device of the system is logged once ("%d : %s",
+// " [ %s ]"); a device whose friendly name ends in "(name)" adds that port name.
+// Scanning again (the list opened) logs and adds only devices not seen before.
+class PortScan {
+  public:
+    using Source = std::function<std::vector<SerialDevice>()>;
+    explicit PortScan(Source source = ListSerialDevices);
+    // Answers the port names to append to the list, in device order.
+    std::vector<std::string> ListPorts(OperatorUi& ui);
+
+  private:
+    Source source_;
+    std::vector<std::string> seen_;
+};
+
+// A port-list selection, on the user-interface thread: index 0 closes the
+// link, any other index (or a typed device path, port_text) asks for a
+// connection. Answers the port to connect, with m_bLinkBusy raised and the link
+// object made; the caller runs ConnectBoard on state.m_pUsbIO, then
+// EndSelectPort with its answer.
+std::optional<std::string> BeginSelectPort(OperatorUi& ui, DialogState& state, int index,
+                                           const std::string& port_text);
+void EndSelectPort(OperatorUi& ui, DialogState& state, int speed);
+// All of it on the caller's thread.
+void SelectPort(OperatorUi& ui, DialogState& state, int index, const std::string& port_text);
+
+// ---- Library diagnostics ---------------------------------------------------
+// At most `limit` diagnostic lines are shown per operation; the rest are
+// counted and reported by End.
+class DiagnosticLimit {
+  public:
+    explicit DiagnosticLimit(int limit = 200) : limit_(limit) {}
+    // A new operation starts: the count begins again.
+    void Begin() { shown_ = held_ = 0; }
+    // True when the line is to be shown, false when it is only counted.
+    bool Take();
+    // The closing line for the lines held back ("" when none), and a new count.
+    std::string End();
+
+  private:
+    int limit_;
+    int shown_ = 0;
+    int held_ = 0;
+};
 
 }  // namespace quenlo

@@ -1,0 +1,54 @@
+// The ROM button: refusals and the confirmation on the user-interface thread,
+// then the transfer on whichever thread holds the link.
+#include "conversion.h"
+#include "quenlo/core.h"
+#include "usbio.h"
+
+namespace quenlo {
+
+std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, int entry_count,
+                                           int interval_index, int rate_index) {
+    if (!state.LinkOpen()) {
+        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        return std::nullopt;
+    }
+    if (state.m_bLinkBusy) {
+        ui.ConsolePrint("操作は無効です\r\n");
+        return std::nullopt;
+    }
+    if (state.m_bPlaying) {
+        ui.ConsolePrint("モーション再生中です\r\n");
+        return std::nullopt;
+    }
+    if (!state.m_bConverted || !state.m_pDataInfo) {
+        ui.ConsolePrint("データ変換されていません\r\n");
+        return std::nullopt;
+    }
+    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
+        ui.ConsolePrint("転送しません\r\n");
+        return std::nullopt;
+    }
+    if (!state.m_pUsbIO) {
+        ui.ConsolePrint("転送が中断しました\r\n");
+        return std::nullopt;
+    }
+    ui.ConsolePrint("転送をはじめます\r\n");
+    // Taken here, on the thread that owns the conversion: the transfer itself
+    // needs nothing of it.
+    RomContent content =
+        MakeRomContent(*state.m_pDataInfo, entry_count, IntervalMs(interval_index), rate_index);
+    state.m_bLinkBusy = true;
+    return content;
+}
+
+bool TransferToRom(OperatorUi& ui, DialogState& state, int entry_count, int interval_index,
+                   int rate_index) {
+    const std::optional<RomContent> content =
+        BeginRomTransfer(ui, state, entry_count, interval_index, rate_index);
+    if (!content) return false;
+    const bool ok = WriteRomImage(ui, *state.m_pUsbIO, *content);
+    EndLinkWork(state);
+    return ok;
+}
+
+}  // namespace quenlo

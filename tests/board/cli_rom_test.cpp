@@ -25,14 +25,7 @@ const std::string kExamples = QUENLO_EXAMPLES_DIR;
 
 // Exit status; `output` (when given) gets standard output and error together.
 int RunCli(const std::string& arguments, std::string* output = nullptr) {
-    const std::string command = std::string(QUENLO_CLI) + " " + arguments + " 2>&1";
-    FILE* pipe = popen((command + (output ? "" : " >/dev/null")).c_str(), "r");
-    if (!pipe) return -1;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        if (output) output->append(chunk, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return quenlo::sim::test::RunCommand(std::string(QUENLO_CLI) + " " + arguments, output);
 }
 
 TEST(CliRom, ImageFilePlaysTheConvertedMotions) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -105,6 +106,18 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// Runs a shell command line and answers its exit status (-1 when it did not
+// exit); `output`, when given, gets its standard output and error together.
+inline int RunCommand(const std::string& command, std::string* output = nullptr) {
+    FILE* pipe = popen((command + (output ? " 2>&1" : " >/dev/null 2>&1")).c_str(), "r");
+    if (!pipe) return -1;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        if (output) output->append(chunk, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

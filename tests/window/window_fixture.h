@@ -10,8 +10,11 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -29,7 +32,7 @@ inline const std::string kExamples = QUENLO_EXAMPLES_DIR;
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dlg_ = std::make_unique<CQuenloDlg>();
+        dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
         dlg_->show();
     }
     void TearDown() override { dlg_.reset(); }
@@ -76,6 +79,25 @@ class WindowTest : public ::testing::Test {
         return true;
     }
 
+    // Answers the next question box with `button` once it shows.
+    static void AnswerNextQuestion(QMessageBox::StandardButton button) {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            poll->deleteLater();
+            box->button(button)->click();
+        });
+        poll->start(20);
+    }
+    // Link work started from the window has ended and the window has taken
+    // its outcome.
+    bool WaitForLink(int timeout_ms = 30000) {
+        return WaitFor([this] { return !dlg_->LinkWorkRunning() && !dlg_->m_bLinkBusy; },
+                       timeout_ms);
+    }
+
+    std::vector<quenlo::SerialDevice> devices_;  // what the port list finds
     std::unique_ptr<CQuenloDlg> dlg_;
 };
 

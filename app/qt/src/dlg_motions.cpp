@@ -19,6 +19,7 @@ bool HasExtension(const std::string& path, const char* lower, const char* upper)
 }  // namespace
 
 void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
+    Operation operation(*this);
     ConsolePrint("BACにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     if (paths.size() != 1) {
         ConsolePrint("BACは１つだけです\r\n");
@@ -38,6 +39,7 @@ void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
 }
 
 void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
+    Operation operation(*this);
     ConsolePrint("TRAにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     for (const std::string& path : paths) {
         if (!HasExtension(path, ".tra", ".TRA")) {
@@ -53,6 +55,7 @@ void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
 }
 
 void CQuenloDlg::DeleteEntry() {
+    Operation operation(*this);
     const int row = motion_list_->currentRow();
     if (m_bPlaying || row < 0) {
         ConsolePrint("ファイルが選択されていません\r\n");
@@ -66,6 +69,7 @@ void CQuenloDlg::DeleteEntry() {
 }
 
 void CQuenloDlg::MoveEntry(int step) {
+    Operation operation(*this);
     const int row = motion_list_->currentRow();
     const int target = row + step;
     if (m_bPlaying || motion_list_->count() < 2 || row < 0 || target < 0 ||
@@ -82,6 +86,7 @@ void CQuenloDlg::MoveEntry(int step) {
 }
 
 void CQuenloDlg::RateChanged() {
+    Operation operation(*this);
     if (m_bPlaying) {
         ConsolePrint("操作は無効です\r\n");
         return;
@@ -98,6 +103,7 @@ void CQuenloDlg::ResetConversion() {
 }
 
 void CQuenloDlg::Convert() {
+    Operation operation(*this);
     // The libraries hold one model and one motion: the old conversion goes first.
     ResetConversion();
     TakeConversion(quenlo::Convert(*this, bac_field_->Path(), motion_list_->Paths(),

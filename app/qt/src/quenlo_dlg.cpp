@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -24,6 +25,7 @@
 #include "conversion.h"
 #include "dialog_units.h"
 #include "drop_targets.h"
+#include "port_combo.h"
 #include "quenlo/platform.h"
 #include "ui_thread.h"
 #include "usbio.h"
@@ -32,6 +34,8 @@ using quenlo::qt::CallOnUi;
 using quenlo::qt::DialogUnits;
 
 namespace {
+
+std::atomic<bool> g_capturing{false};  // a window captures standard error
 
 constexpr int kWidth = 495;  // dialog units
 constexpr int kHeight = 329;
@@ -51,8 +55,8 @@ Widget* Place(Widget* widget, const DialogUnits& du, int id, int x, int y, int w
 
 // A drop-down list: its rectangle's height is that of the open list; closed,
 // it is as tall as the style makes it.
-QComboBox* PlaceList(QComboBox* list, const DialogUnits& du, int id, int x, int y, int w,
-                     int list_h) {
+template <class List>
+List* PlaceList(List* list, const DialogUnits& du, int id, int x, int y, int w, int list_h) {
     Place(list, du, id, x, y, w, list_h);
     list->setFixedHeight(list->sizeHint().height());
     list->setMaxVisibleItems(std::max(1, list_h / 8 - 1));
@@ -67,7 +71,8 @@ void PlaceLabel(QWidget* parent, const DialogUnits& du, const char* text, int x,
 
 }  // namespace
 
-CQuenloDlg::CQuenloDlg(QWidget* parent) : QDialog(parent), link_worker_(this) {
+CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
+    : QDialog(parent), port_scan_(std::move(devices)), link_worker_(this) {
     setWindowTitle("Quenlo");
     setWindowIcon(quenlo::qt::ProgramIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -77,15 +82,27 @@ CQuenloDlg::CQuenloDlg(QWidget* parent) : QDialog(parent), link_worker_(this) {
     AddWorker(link_worker_);
     BuildControls();
     ConnectControls();
+    // Captures stack on fd 2 and must end in reverse order: one window at a
+    // time captures.
+    if (!g_capturing.exchange(true))
+        stderr_capture_ = std::make_unique<quenlo::StderrCapture>(
+            [this](std::string_view line) { CaptureDiagnostic(line); });
 
     convert_button_->setEnabled(false);
     EnablePlay(false);
     m_bConverted = false;
+    Operation operation(*this);
     ConsolePrint("setup\r\n");
+    ListPorts();
+    port_list_->setCurrentIndex(0);
 }
 
 CQuenloDlg::~CQuenloDlg() {
     StopWorkers();
+    if (stderr_capture_) {
+        stderr_capture_.reset();
+        g_capturing = false;
+    }
 }
 
 void CQuenloDlg::BuildControls() {
@@ -96,7 +113,7 @@ void CQuenloDlg::BuildControls() {
     Place(new QGroupBox("モデル", this), du, 0, 70, 47, 235, 171);
 
     PlaceLabel(this, du, "通信ポート", 7, 10);
-    port_list_ = PlaceList(new QComboBox(this), du, 1001, 7, 19, 84, 68);
+    port_list_ = PlaceList(new PortCombo(this), du, 1001, 7, 19, 84, 68);
     port_list_->setEditable(true);  // a device path may be typed and confirmed with Enter
     port_list_->setInsertPolicy(QComboBox::NoInsert);
     port_list_->addItem("非接続");
@@ -154,6 +171,13 @@ void CQuenloDlg::BuildControls() {
 
 void CQuenloDlg::ConnectControls() {
     connect(clear_button_, &QPushButton::clicked, this, [this] { ClearConsole(); });
+    connect(rom_button_, &QPushButton::clicked, this, [this] { TransferToRom(); });
+    connect(port_list_, &QComboBox::activated, this, [this](int index) { PortChosen(index); });
+    port_list_->lineEdit()->installEventFilter(this);
+    port_list_->set_open_handler([this] {
+        Operation operation(*this);
+        ListPorts();
+    });
     connect(convert_button_, &QPushButton::clicked, this, [this] { Convert(); });
     connect(up_button_, &QPushButton::clicked, this, [this] { MoveUp(); });
     connect(down_button_, &QPushButton::clicked, this, [this] { MoveDown(); });
@@ -168,6 +192,8 @@ void CQuenloDlg::ConnectControls() {
     motion_list_->set_drop_handler(
         [this](const std::vector<std::string>& paths) { DropTra(paths); });
 
+    // Playback (1015, 1017) joins here.
+
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ShowAbout(); });
 }
@@ -175,6 +201,10 @@ void CQuenloDlg::ConnectControls() {
 void CQuenloDlg::Start(const quenlo::qt::StartupRequest& request) {
     if (!request.models.empty()) DropBac(request.models);
     if (!request.motions.empty()) DropTra(request.motions);
+    if (!request.port.isEmpty()) {
+        port_list_->setEditText(request.port);
+        PortTyped();
+    }
 }
 
 // ---- Console ----------------------------------------------------------------
@@ -184,14 +214,55 @@ void CQuenloDlg::ConsoleWrite(std::string_view text) {
 }
 
 void CQuenloDlg::AppendConsole(std::string_view text) {
+    ShowDiagnostics();  // what a library wrote before this line comes first
     // A terminal that started the program keeps the same log.
     quenlo::LogWrite(quenlo::Stream::Out, text);
+    AppendToPane(text);
+}
+
+void CQuenloDlg::AppendToPane(std::string_view text) {
     QString shown = FromBytes(text);
     shown.replace("\r\n", "\n");
     shown.remove('\r');
     // At the selection: the end, unless the operator has clicked elsewhere.
     console_->textCursor().insertText(shown);
     console_->verticalScrollBar()->setValue(console_->verticalScrollBar()->maximum());
+}
+
+// ---- Diagnostics ------------------------------------------------------------
+
+void CQuenloDlg::CaptureDiagnostic(std::string_view line) {
+    {
+        std::lock_guard lock(diagnostics_mutex_);
+        diagnostics_.emplace_back(line);
+    }
+    // The reader thread never waits for the window.
+    quenlo::qt::PostToUi(this, [this] { ShowDiagnostics(); });
+}
+
+void CQuenloDlg::ShowDiagnostics() {
+    if (stderr_capture_) stderr_capture_->Sync();
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(diagnostics_mutex_);
+        lines.swap(diagnostics_);
+    }
+    for (const std::string& line : lines)
+        if (diagnostic_limit_.Take()) AppendToPane(line + "\n");
+}
+
+void CQuenloDlg::ShowHeldDiagnostics() {
+    ShowDiagnostics();
+    const std::string held = diagnostic_limit_.End();
+    if (!held.empty()) AppendConsole(held);
+}
+
+void CQuenloDlg::BeginOperation() {
+    if (operation_depth_++ == 0) ShowHeldDiagnostics();  // they belong to what came before
+}
+
+void CQuenloDlg::EndOperation() {
+    if (--operation_depth_ == 0) ShowHeldDiagnostics();
 }
 
 void CQuenloDlg::ClearConsole() {

@@ -6,14 +6,20 @@
 // connection attempt, a ROM transfer) runs on link_worker_; playback and the
 // preview add their workers with AddWorker. Closing stops and joins them all
 // before the link, the conversion and the preview are freed.
+//
+// The libraries' diagnostics on standard error are captured and shown in the
+// console in order with its lines, at most 200 per operator command.
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "quenlo/core.h"
+#include "quenlo/platform.h"
 #include "quenlo_app.h"
 #include "worker_thread.h"
 
@@ -25,18 +31,25 @@ class QProgressBar;
 class QPushButton;
 class CBacSel;
 class CTraSel;
+class PortCombo;
 
 class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::DialogState {
     Q_OBJECT
 
   public:
-    explicit CQuenloDlg(QWidget* parent = nullptr);
+    // devices: where the port list finds the system's serial devices.
+    explicit CQuenloDlg(QWidget* parent = nullptr,
+                        quenlo::PortScan::Source devices = quenlo::ListSerialDevices);
     ~CQuenloDlg() override;
 
     // ---- OperatorUi: callable from any thread ----------------------------
     void ConsoleWrite(std::string_view text) override;
     bool Confirm(std::string_view caption, std::string_view text) override;
     void SetBusy(bool busy) override;
+    void SetPortEntry0(std::string_view caption) override;
+    void SelectPortEntry(int index) override;
+    void ShowLinkSpeeds(int serial, int servo) override;
+    void ShowProgress(size_t done, size_t total) override;
 
     // ---- Operations (window thread) --------------------------------------
     // The command line's files and port, once the window shows.
@@ -52,6 +65,11 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void MoveDown() { MoveEntry(+1); }
     void DeleteEntry();
     void ShowAbout();
+    // Port list entry `index` (0: close the link), or a typed device (index -1).
+    void SelectPort(int index, const std::string& port_text);
+    void TransferToRom();
+    // The system's serial devices not listed yet join the port list.
+    void ListPorts();
 
     // Play and Play all follow the conversion rules; link work holds them off.
     void EnablePlay(bool enable);
@@ -62,24 +80,54 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     // Asks every worker to stop, serves their requests until all have ended,
     // joins them. Afterwards no worker starts again.
     void StopWorkers();
+    bool LinkWorkRunning() const { return link_worker_.Running(); }
+
+    // An operator command: diagnostics are counted from its start, and those
+    // beyond the limit are reported at its end.
+    class Operation {
+      public:
+        explicit Operation(CQuenloDlg& dlg) : dlg_(dlg) { dlg_.BeginOperation(); }
+        ~Operation() { dlg_.EndOperation(); }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+      private:
+        CQuenloDlg& dlg_;
+    };
 
   protected:
     // Close button and Escape alike come here.
     void done(int result) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildControls();
     void ConnectControls();
+    // Console lines go to standard output and the pane; diagnostics to the pane.
     void AppendConsole(std::string_view text);
+    void AppendToPane(std::string_view text);
+    void CaptureDiagnostic(std::string_view line);  // the reader thread's
+    void ShowDiagnostics();
+    void BeginOperation();
+    void EndOperation();
+    void ShowHeldDiagnostics();
+
     void MoveEntry(int step);
     void RateChanged();
     // Takes a conversion's result: held and shown, or none.
     void TakeConversion(std::unique_ptr<CDataInfo> data);
     void ApplyPlayButtons();
 
+    void PortChosen(int index);
+    void PortTyped();
+    // Runs body on the link worker, then finished here; the link's controls
+    // are off meanwhile.
+    void StartLinkWork(std::function<void()> body, std::function<void()> finished);
+    void ApplyLinkControls();
+
     QPlainTextEdit* console_ = nullptr;       // 1000
-    QComboBox* port_list_ = nullptr;          // 1001
+    PortCombo* port_list_ = nullptr;          // 1001
     QPushButton* rom_button_ = nullptr;       // 1003
     QPushButton* clear_button_ = nullptr;     // 1004
     QComboBox* serial_speed_ = nullptr;       // 1005
@@ -102,6 +150,15 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     bool play_all_enabled_ = false;
     int busy_depth_ = 0;
     bool closing_ = false;
+
+    quenlo::PortScan port_scan_;
+    std::atomic<int> link_answer_{-1};  // the connection attempt's speed index
+
+    std::mutex diagnostics_mutex_;
+    std::vector<std::string> diagnostics_;  // captured, not shown yet
+    quenlo::DiagnosticLimit diagnostic_limit_;
+    int operation_depth_ = 0;
+    std::unique_ptr<quenlo::StderrCapture> stderr_capture_;
 
     quenlo::qt::WorkerThread link_worker_;
     std::vector<quenlo::qt::WorkerThread*> workers_;

@@ -1,0 +1,209 @@
+// The board link from the window, against quenlo-sim on a pseudo-terminal: the
+// port list, the ROM transfer, and closing while link work runs.
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QtTest/QTest>
+#include <filesystem>
+
+#include "sim_process.h"
+#include "window_fixture.h"
+
+namespace window_test {
+namespace {
+
+using quenlo::sim::test::ReadFile;
+using quenlo::sim::test::RunCommand;
+using quenlo::sim::test::SimProcess;
+using quenlo::sim::test::TempDir;
+
+class LinkTest : public WindowTest {
+  protected:
+    QComboBox* Ports() { return Ctl<QComboBox>(1001); }
+    // Starts a simulated board; answers its terminal's path.
+    std::string Board(SimProcess& sim, std::vector<std::string> args) {
+        const std::string pty = sim.Start(args);
+        EXPECT_FALSE(pty.empty());
+        return pty;
+    }
+    // Types a device into the port list and confirms it with Enter.
+    void TypePort(const std::string& path) {
+        QLineEdit* edit = Ports()->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, QString::fromStdString(path));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    // Drops the example robot with two motions and waits for the conversion.
+    void Convert(int rate) {
+        for (const char* name : {"robot.bac", "bow.tra", "wave.tra"})
+            std::filesystem::copy_file(kExamples + "/" + name, dir_ / name);
+        Ctl<QComboBox>(1007)->setCurrentIndex(rate);
+        ASSERT_TRUE(DropTra({dir_ / "bow.tra", dir_ / "wave.tra"}));
+        ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
+        ASSERT_TRUE(dlg_->m_bConverted);
+    }
+    TempDir dir_;
+};
+
+TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
+    // Devices found at start, and one plugged in later that shows when the list opens.
+    devices_ = {{"FT232R USB UART", "FT232R USB UART (ttyUSB0)"}};
+    dlg_.reset();  // one window at a time captures standard error
+    dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
+    dlg_->show();
+    EXPECT_EQ(Console(), "setup\n0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\n");
+    devices_.push_back({"USB Serial", "USB Serial (ttyACM0)"});
+    Ports()->showPopup();
+    Ports()->hidePopup();
+    EXPECT_EQ(ConsoleSince(6),
+              "0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\n"
+              "1 : USB Serial [ USB Serial (ttyACM0) ]\n");
+    EXPECT_EQ(Ports()->count(), 3);
+    EXPECT_EQ(Ports()->itemText(2), "ttyACM0");
+
+    // Typed with Enter: the board at 115200 answers the first search. Enter in
+    // the list does not clear the console.
+    SimProcess sim0(QUENLO_SIM_PROGRAM), sim1(QUENLO_SIM_PROGRAM), sim2(QUENLO_SIM_PROGRAM);
+    const std::string pty0 = Board(sim0, {"--speed-index", "0"});
+    size_t mark = Console().size();
+    TypePort(pty0);
+    EXPECT_FALSE(Enabled(1001)) << "the list is off while the attempt runs";
+    EXPECT_FALSE(Enabled(1003));
+    ASSERT_TRUE(WaitForLink());
+    EXPECT_EQ(ConsoleSince(mark), pty0 + " 接続成功\n");
+    EXPECT_EQ(Ports()->itemText(0), "切断");
+    EXPECT_EQ(Ports()->currentText().toStdString(), pty0);
+    EXPECT_EQ(dlg_->m_nLinkSpeed, 0);
+    EXPECT_TRUE(Enabled(1001) && Enabled(1003));
+
+    // Switching to a board at 625000 and then at 1250000; the speed lists follow.
+    const std::pair<int, const char*> speeds[] = {{1, "625k"}, {2, "1.25M"}};
+    for (const auto& [speed, caption] : speeds) {
+        SimProcess& sim = speed == 1 ? sim1 : sim2;
+        const std::string pty = Board(sim, {"--speed-index", std::to_string(speed)});
+        mark = Console().size();
+        dlg_->SelectPort(-1, pty);
+        ASSERT_TRUE(WaitForLink());
+        // The timed-out attempts' diagnostics come first.
+        EXPECT_TRUE(ConsoleSince(mark).ends_with(pty + " 接続成功\n")) << ConsoleSince(mark);
+        EXPECT_EQ(dlg_->m_nLinkSpeed, speed);
+        EXPECT_EQ(Ctl<QComboBox>(1005)->currentText(), caption);
+        EXPECT_EQ(Ctl<QComboBox>(1006)->currentText(), "115.2k");
+    }
+
+    // A failed switch closes the link.
+    mark = Console().size();
+    dlg_->SelectPort(-1, dir_ / "no-such-port");
+    ASSERT_TRUE(WaitForLink());
+    EXPECT_NE(ConsoleSince(mark).find(dir_ / "no-such-port" + " 接続失敗\n"), std::string::npos);
+    EXPECT_EQ(dlg_->m_nLinkSpeed, -1);
+    EXPECT_EQ(Ports()->itemText(0), "未接続");
+    EXPECT_EQ(Ports()->currentIndex(), 0);
+
+    // Picking the first entry closes an open link; with none open it does nothing.
+    Ports()->setCurrentIndex(Ports()->findText(QString::fromStdString(pty0)));
+    dlg_->SelectPort(Ports()->currentIndex(), pty0);
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_EQ(dlg_->m_nLinkSpeed, 0);
+    mark = Console().size();
+    dlg_->SelectPort(0, "");
+    dlg_->SelectPort(0, "");
+    EXPECT_EQ(ConsoleSince(mark), "切断しました\n");
+    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_EQ(Ports()->itemText(0), "未接続");
+
+    // While a playback runs the list refuses.
+    dlg_->m_bPlaying = true;
+    mark = Console().size();
+    dlg_->SelectPort(-1, pty0);
+    EXPECT_EQ(ConsoleSince(mark), "操作は無効です\n");
+    dlg_->m_bPlaying = false;
+}
+
+// The image the window writes is the one quenlo-cli writes for the same files
+// and lists; the progress bar ends full, and the window stays as it was.
+TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
+    const int rate = 6, interval = 2;
+    Convert(rate);
+    Ctl<QComboBox>(1019)->setCurrentIndex(interval);
+    size_t mark = Console().size();
+    dlg_->TransferToRom();
+    EXPECT_EQ(ConsoleSince(mark), "RCB-4HVと通信が確立していません\n");
+
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string pty = Board(sim, {"--exit-after-reboot", "--rom-out", dir_ / "board.bin"});
+    dlg_->SelectPort(-1, pty);
+    ASSERT_TRUE(WaitForLink());
+    dlg_->m_bPlaying = true;
+    mark = Console().size();
+    dlg_->TransferToRom();
+    EXPECT_EQ(ConsoleSince(mark), "モーション再生中です\n");
+    dlg_->m_bPlaying = false;
+
+    mark = Console().size();
+    AnswerNextQuestion(QMessageBox::No);
+    dlg_->TransferToRom();
+    EXPECT_EQ(ConsoleSince(mark), "転送しません\n");
+
+    mark = Console().size();
+    AnswerNextQuestion(QMessageBox::Yes);
+    dlg_->TransferToRom();
+    EXPECT_FALSE(Enabled(1003));
+    EXPECT_FALSE(Enabled(1015)) << "nothing may use the link meanwhile";
+    ASSERT_TRUE(WaitForLink(60000));
+    const std::string lines = ConsoleSince(mark);
+    EXPECT_EQ(lines.rfind("転送をはじめます\n", 0), 0u) << lines;
+    for (const char* line :
+         {"初期設定実行部転送OK\n", "モーション 2 コマンド ", "転送が終わりました\n"})
+        EXPECT_NE(lines.find(line), std::string::npos) << line;
+    EXPECT_TRUE(lines.ends_with("このツールを終了してください\n")) << lines;
+    const QProgressBar* bar = dlg_->findChild<QProgressBar*>("romProgress");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(bar->maximum(), 1);
+    EXPECT_TRUE(Enabled(1003) && Enabled(1015) && dlg_->m_bConverted);
+    EXPECT_EQ(sim.Wait(), 0);
+
+    const std::string cli = std::string(QUENLO_CLI) + " rom " + dir_ / "robot.bac " +
+                            dir_ / "bow.tra " + dir_ / "wave.tra --rate " + std::to_string(rate) +
+                            " --interval " + std::to_string(interval) + " -o " + dir_ / "cli.bin";
+    ASSERT_EQ(RunCommand(cli), 0) << cli;
+    EXPECT_FALSE(ReadFile(dir_ / "cli.bin").empty());
+    EXPECT_EQ(ReadFile(dir_ / "board.bin"), ReadFile(dir_ / "cli.bin"));
+}
+
+// Closing while link work runs: the window waits for it, serving its console
+// lines meanwhile, and frees the link only after.
+TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
+    // The board answers at 625000 only: the attempt times out twice first.
+    SimProcess slow(QUENLO_SIM_PROGRAM);
+    const std::string pty = Board(slow, {"--speed-index", "1"});
+    dlg_->SelectPort(-1, pty);
+    ASSERT_TRUE(dlg_->LinkWorkRunning());
+    dlg_->close();
+    EXPECT_FALSE(dlg_->isVisible());
+    EXPECT_FALSE(dlg_->LinkWorkRunning());
+    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_NE(Console().find(pty + " 接続成功\n"), std::string::npos) << "served while closing";
+
+    // A new window; the transfer's replies come late.
+    dlg_.reset();  // one window at a time captures standard error
+    dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
+    dlg_->show();
+    Convert(quenlo::kDefaultRate);
+    SimProcess late(QUENLO_SIM_PROGRAM);
+    const std::string pty2 = Board(late, {"--reply-delay", "20"});
+    dlg_->SelectPort(-1, pty2);
+    ASSERT_TRUE(WaitForLink());
+    AnswerNextQuestion(QMessageBox::Yes);
+    dlg_->TransferToRom();
+    ASSERT_TRUE(
+        WaitFor([this] { return Console().find("初期設定実行部転送OK") != std::string::npos; }));
+    ASSERT_TRUE(dlg_->LinkWorkRunning());
+    QTest::keyClick(dlg_.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dlg_->LinkWorkRunning());
+    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_EQ(dlg_->m_pDataInfo, nullptr);
+    EXPECT_TRUE(Console().ends_with("このツールを終了してください\n")) << Console();
+}
+
+}  // namespace
+}  // namespace window_test

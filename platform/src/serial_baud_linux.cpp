@@ -1,6 +1,8 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include <cstring>
+
 #include "serial_baud.h"
 
 namespace quenlo::tty {
@@ -14,6 +16,22 @@ int SetBaud(int fd, uint32_t baud) {
     tio.c_cflag |= code | (code << IBSHIFT);
     tio.c_ispeed = baud;
     tio.c_ospeed = baud;
+    return ioctl(fd, TCSETS2, &tio) == 0 ? 0 : -1;
+}
+
+static_assert(sizeof(struct termios2) <= sizeof(SavedState::bytes));
+
+std::optional<SavedState> SaveState(int fd) {
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return std::nullopt;
+    SavedState state{};
+    std::memcpy(state.bytes, &tio, sizeof tio);
+    return state;
+}
+
+int RestoreState(int fd, const SavedState& state) {
+    struct termios2 tio {};
+    std::memcpy(&tio, state.bytes, sizeof tio);
     return ioctl(fd, TCSETS2, &tio) == 0 ? 0 : -1;
 }
 

@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 
 #include "quenlo/platform.h"
 #include "serial_baud.h"
@@ -40,17 +43,24 @@ class PosixSerialPort : public SerialPort {
 
     SerialError Open(const std::string& path, uint32_t baud) override {
         Close();
+        path_ = path;
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) return SerialError::Open;
+        if (fd_ < 0) return Fail(SerialError::Open, OpenReason(errno));
         termios t{};
-        if (tcgetattr(fd_, &t) != 0) return Fail(SerialError::GetState);
+        if (tcgetattr(fd_, &t) != 0)
+            return Fail(SerialError::GetState, errno == ENOTTY || errno == EINVAL
+                                                   ? "not a serial device"
+                                                   : std::strerror(errno));
         // TIOCEXCL keeps other users out; the lock also keeps out privileged
         // ones, which TIOCEXCL lets through. Only the lock holder may clear
         // TIOCEXCL again, or a refused opener would unlock the owner's port.
-        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return Fail(SerialError::Open);
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return Fail(SerialError::Open, OpenReason(errno));
         owner_ = true;
-        if (ioctl(fd_, TIOCEXCL) != 0) return Fail(SerialError::Open);
-        if (baud == 0) return Fail(SerialError::BuildState);
+        if (ioctl(fd_, TIOCEXCL) != 0) return Fail(SerialError::Open, std::strerror(errno));
+        // What the device was set to before, for Close to put back: a terminal
+        // (or a port another program uses next) is not left raw at our speed.
+        saved_ = tty::SaveState(fd_);
+        if (baud == 0) return Fail(SerialError::BuildState, "no speed given");
         cfmakeraw(&t);
         t.c_cflag &= ~(CSIZE | PARODD | CSTOPB | CRTSCTS);
         t.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
@@ -64,29 +74,37 @@ class PosixSerialPort : public SerialPort {
         cfsetspeed(&t, B115200);
         t.c_cflag &= ~CIBAUD;  // a custom input speed left by termios2 is refused too
         if (tcsetattr(fd_, TCSANOW, &t) != 0 && !PtyTookAllButParity(t))
-            return Fail(SerialError::SetState);
-        if (baud != 115200 && tty::SetBaud(fd_, baud) != 0)
-            return Fail(errno == EINVAL ? SerialError::BuildState : SerialError::SetState);
+            return Fail(SerialError::SetState,
+                        std::string("settings refused: ") + std::strerror(errno));
+        if (baud != 115200 && tty::SetBaud(fd_, baud) != 0) {
+            if (errno == EINVAL)
+                return Fail(SerialError::BuildState, std::to_string(baud) + " baud cannot be set");
+            return Fail(SerialError::SetState,
+                        std::string("speed refused: ") + std::strerror(errno));
+        }
         // A driver that cannot come within 3% of the rate would garble every frame.
         uint32_t actual = tty::GetBaud(fd_);
-        if (actual == 0) return Fail(SerialError::GetState);
+        if (actual == 0) return Fail(SerialError::GetState, "its speed cannot be read back");
         if (std::llabs(static_cast<long long>(actual) - baud) * 100 > 3LL * baud)
-            return Fail(SerialError::BuildState);
+            return Fail(SerialError::BuildState, "it runs at " + std::to_string(actual) +
+                                                     " baud when asked for " +
+                                                     std::to_string(baud));
 
         int rts = TIOCM_RTS;
         if (ioctl(fd_, TIOCMBIC, &rts) != 0 && errno != ENOTTY && errno != EINVAL)
-            return Fail(SerialError::SetState);
+            return Fail(SerialError::SetState, std::string("RTS refused: ") + std::strerror(errno));
 
         // USB adapters otherwise hold received bytes back for their latency timer.
         serial_struct ss{};
         if (ioctl(fd_, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
             ss.flags |= ASYNC_LOW_LATENCY;
-            (void)ioctl(fd_, TIOCSSERIAL, &ss);
+            if (ioctl(fd_, TIOCSSERIAL, &ss) == 0) low_latency_set_ = true;
         }
 
         // Deadlines are kept with poll on a non-blocking descriptor.
         int fl = fcntl(fd_, F_GETFL);
-        if (fl < 0 || !(fl & O_NONBLOCK)) return Fail(SerialError::SetTimeouts);
+        if (fl < 0 || !(fl & O_NONBLOCK))
+            return Fail(SerialError::SetTimeouts, "it does not stay non-blocking");
         // Bytes left over from an earlier session are not answers to ours.
         tcflush(fd_, TCIOFLUSH);
         return SerialError::None;
@@ -94,12 +112,24 @@ class PosixSerialPort : public SerialPort {
 
     void Close() override {
         if (fd_ < 0) return;
-        // The exclusive flag outlives this descriptor while another one stays
-        // open (a simulator on the pty), so it is cleared explicitly.
-        if (owner_) ioctl(fd_, TIOCNXCL);
+        if (owner_) {
+            if (low_latency_set_) {
+                serial_struct ss{};
+                if (ioctl(fd_, TIOCGSERIAL, &ss) == 0) {
+                    ss.flags &= ~ASYNC_LOW_LATENCY;
+                    (void)ioctl(fd_, TIOCSSERIAL, &ss);
+                }
+            }
+            if (saved_) tty::RestoreState(fd_, *saved_);
+            // The exclusive flag outlives this descriptor while another one
+            // stays open (a simulator on the pty), so it is cleared explicitly.
+            ioctl(fd_, TIOCNXCL);
+        }
         ::close(fd_);
         fd_ = -1;
         owner_ = false;
+        low_latency_set_ = false;
+        saved_.reset();
     }
 
     bool IsOpen() const override { return fd_ >= 0; }
@@ -166,15 +196,37 @@ class PosixSerialPort : public SerialPort {
                got.c_oflag == want.c_oflag && got.c_lflag == want.c_lflag;
     }
 
-    SerialError Fail(SerialError e) {
-        int saved = errno;
+    // Why open() or the lock failed, in the words an operator acts on.
+    static std::string OpenReason(int err) {
+        switch (err) {
+            case EACCES:
+            case EPERM:
+                return "permission denied (is the user in the dialout group?)";
+            case EBUSY:
+            case EWOULDBLOCK:
+                return "busy: another program has it open";
+            case ENOENT:
+            case ENODEV:
+            case ENXIO:
+                return "no such device";
+            default:
+                return std::strerror(err);
+        }
+    }
+
+    // Each failure keeps its own line above this layer; this one adds the
+    // device and the system's reason, so the cases can be told apart.
+    SerialError Fail(SerialError e, const std::string& reason) {
+        LogErr("serial port %s: %s\n", path_.c_str(), reason.c_str());
         Close();
-        errno = saved;
         return e;
     }
 
     int fd_ = -1;
     bool owner_ = false;
+    bool low_latency_set_ = false;
+    std::optional<tty::SavedState> saved_;
+    std::string path_;
 };
 
 }  // namespace

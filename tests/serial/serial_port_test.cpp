@@ -82,8 +82,10 @@ TEST_F(PtyPort, SecondOpenerIsRefusedUntilTheFirstCloses) {
     auto first = MakeSystemSerialPort();
     auto second = MakeSystemSerialPort();
     ASSERT_EQ(first->Open(path_, 115200), SerialError::None);
+    LogCapture log;
     EXPECT_EQ(second->Open(path_, 115200), SerialError::Open);
     EXPECT_FALSE(second->IsOpen());
+    EXPECT_EQ(log.err(), "serial port " + path_ + ": busy: another program has it open\n");
     // The refused opener must not have lifted the owner's exclusivity.
     EXPECT_EQ(second->Open(path_, 115200), SerialError::Open);
     first->Close();
@@ -110,12 +112,44 @@ TEST_F(PtyPort, MovesBytesBothWaysAndTimesOutOnSilence) {
     EXPECT_EQ(port->ReadByte(b, 0), 0);
 }
 
-TEST_F(PtyPort, StaleInputFromEarlierSessionIsDiscardedAtOpen) {
+TEST_F(PtyPort, StaleInputIsDiscardedAtOpenAndOnRequest) {
     WriteMaster({0x04, 0x10, 0x06, 0x1A});
     auto port = MakeSystemSerialPort();
     ASSERT_EQ(port->Open(path_, 115200), SerialError::None);
     uint8_t b = 0;
     EXPECT_EQ(port->ReadByte(b, 20), 0);
+    // A late reply, dropped before the next command goes out.
+    WriteMaster({0x04, 0xFE, 0x06, 0x08});
+    port->DiscardInput();
+    EXPECT_EQ(port->ReadByte(b, 20), 0);
+    WriteMaster({0x05});
+    EXPECT_EQ(port->ReadByte(b, 1000), 1);
+    EXPECT_EQ(b, 0x05);
+}
+
+TEST_F(PtyPort, CloseRestoresTheSettingsFoundAtOpen) {
+    // A terminal as a shell leaves it: cooked, echoing, 9600 baud.
+    termios before{};
+    ASSERT_EQ(tcgetattr(master_, &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST;
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(master_, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(master_, &before), 0);
+    auto port = MakeSystemSerialPort();
+    for (uint32_t baud : {625000u, 0u}) {  // a session, and an open that fails late
+        SCOPED_TRACE(baud);
+        port->Open(path_, baud);
+        port->Close();
+        termios after{};
+        ASSERT_EQ(tcgetattr(master_, &after), 0);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_EQ(after.c_cflag, before.c_cflag);
+        EXPECT_EQ(tty::GetBaud(master_), 9600u);
+    }
 }
 
 TEST_F(PtyPort, WriteToAFullLineStopsAtTheDeadlineWithAPartialCount) {
@@ -141,11 +175,18 @@ TEST_F(PtyPort, HangUpIsAnErrorNotATimeOut) {
 
 TEST(SerialPort, FailuresNameTheStepAndLeaveThePortClosed) {
     auto port = MakeSystemSerialPort();
+    LogCapture log;
     EXPECT_EQ(port->Open("/nonexistent/ttyUSB9", 115200), SerialError::Open);
     EXPECT_FALSE(port->IsOpen());
     // Not a terminal: its settings cannot be read.
     EXPECT_EQ(port->Open("/dev/null", 115200), SerialError::GetState);
     EXPECT_FALSE(port->IsOpen());
+    EXPECT_EQ(port->Open("/", 115200), SerialError::Open);
+    // The device and the system's reason, one line each.
+    EXPECT_EQ(log.err(),
+              "serial port /nonexistent/ttyUSB9: no such device\n"
+              "serial port /dev/null: not a serial device\n"
+              "serial port /: Is a directory\n");
 
     uint8_t b = 0;
     const uint8_t check[] = {0x03, 0xFE, 0x01};

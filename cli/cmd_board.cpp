@@ -13,6 +13,7 @@
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
+#include "rom_files.h"
 #include "usbio.h"
 
 namespace quenlo::cli {
@@ -46,6 +47,8 @@ struct RomArgs {
     int interval = kDefaultInterval;
     std::string port;
     std::string output;
+    std::string backup;
+    bool no_verify = false;
 };
 
 int RunRom(const RomArgs& args) {
@@ -56,6 +59,9 @@ int RunRom(const RomArgs& args) {
     const RomContent content = MakeRomContent(*data, static_cast<int>(motions.size()),
                                               IntervalMs(args.interval), args.rate);
     const bool offline = !args.output.empty();
+    // Where the backup goes is settled before the board is touched.
+    OutputFile backup(args.backup);
+    if (!args.backup.empty() && !backup.Open("rom")) return 1;
 
     // Offline, the simulated board stands in for the real one.
     sim::BoardSim board;
@@ -75,7 +81,16 @@ int RunRom(const RomArgs& args) {
         return 1;
     }
     ui.ConsolePrint("転送をはじめます\r\n");
-    if (!WriteRomImage(ui, *link, content)) return 1;
+    ProgressLine progress;
+    RomTransferOptions options;
+    options.verify = !args.no_verify;
+    options.progress = progress.Callback();
+    if (!args.backup.empty())
+        options.backup = [&](const std::vector<uint8_t>& rom) {
+            progress.Finish();
+            return backup.Commit("rom", rom);
+        };
+    if (!WriteRomImage(ui, *link, content, options)) return 1;
     if (offline && !SaveImage(args.output, board.RomImage())) {
         std::fprintf(stderr, "quenlo-cli rom: cannot write %s\n", args.output.c_str());
         return 1;
@@ -96,10 +111,15 @@ std::function<int()> DefineRom(CLI::App& sub) {
     AddRateOption(sub, args->rate);
     AddIntervalOption(sub, args->interval);
     CLI::App* target = sub.add_option_group("target", "where the image goes, one of");
-    target->add_option("--port", args->port, "the board's serial device");
+    CLI::Option* port = target->add_option("--port", args->port, "the board's serial device");
     target->add_option("-o", args->output,
                        "an image file, written through a simulated board instead");
     target->require_option(1);
+    sub.add_option("--backup", args->backup,
+                   "save the ROM the image overwrites here first; nothing is written without it")
+        ->type_name("FILE.bin")
+        ->needs(port);
+    sub.add_flag("--no-verify", args->no_verify, "do not read the written ROM back");
     return [args] { return RunRom(*args); };
 }
 

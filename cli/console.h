@@ -4,6 +4,8 @@
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 
+class CUsbIO;
+
 namespace CLI {
 class App;
 class Option;

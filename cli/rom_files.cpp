@@ -1,0 +1,143 @@
+#include "rom_files.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace quenlo::cli {
+namespace {
+
+constexpr uint32_t kAddressLimit = 0x1000000;
+constexpr uint32_t kRedrawMs = 100;
+
+// Answers false for anything that is not a whole number in range.
+bool ParseAddress(const std::string& text, uint64_t& out) {
+    std::string digits = text;
+    int base = 10;
+    if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0)
+        digits.erase(0, 2), base = 16;
+    else if (digits.rfind('$', 0) == 0)
+        digits.erase(0, 1), base = 16;
+    if (digits.empty() || digits.size() > 12) return false;
+    out = 0;
+    for (char c : digits) {
+        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : base == 16 && std::isxdigit(static_cast<unsigned char>(c))
+                          ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                          : -1;
+        if (d < 0) return false;
+        out = out * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    }
+    return true;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    if (!part_.empty()) std::remove(part_.c_str());
+}
+
+bool OutputFile::Open(const char* command) {
+    part_ = path_ + ".part";
+    std::FILE* f = std::fopen(part_.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "quenlo-cli %s: cannot write %s: %s\n", command, part_.c_str(),
+                     std::strerror(errno));
+        part_.clear();
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool OutputFile::Commit(const char* command, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = part_.empty() ? nullptr : std::fopen(part_.c_str(), "wb");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (ok && std::rename(part_.c_str(), path_.c_str()) == 0) {
+        part_.clear();
+        return true;
+    }
+    std::fprintf(stderr, "quenlo-cli %s: cannot write %s: %s\n", command, path_.c_str(),
+                 std::strerror(errno ? errno : EIO));
+    return false;
+}
+
+bool ReadImageFile(const char* command, const std::string& path, size_t limit,
+                   std::vector<uint8_t>& out) {
+    struct stat st {};
+    const char* why = nullptr;
+    if (stat(path.c_str(), &st) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if (st.st_size == 0)
+        why = "the file is empty";
+    else if (static_cast<uint64_t>(st.st_size) > limit) {
+        std::fprintf(stderr,
+                     "quenlo-cli %s: %s holds %lld bytes; the ROM layout ends at $%06zX (%zu "
+                     "bytes)\n",
+                     command, path.c_str(), static_cast<long long>(st.st_size), limit, limit);
+        return false;
+    }
+    if (!why) {
+        std::ifstream in(path, std::ios::binary);
+        out.assign(static_cast<size_t>(st.st_size), 0);
+        if (!in || !in.read(reinterpret_cast<char*>(out.data()), st.st_size))
+            why = in ? "read error" : std::strerror(errno);
+        else if (in.peek() != std::char_traits<char>::eof())
+            why = "the file grew while it was read";
+    }
+    if (why) {
+        std::fprintf(stderr, "quenlo-cli %s: cannot use %s: %s\n", command, path.c_str(), why);
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+CLI::Validator RomAddress(bool end) {
+    return CLI::Validator(
+        [end](std::string& text) -> std::string {
+            uint64_t value = 0;
+            if (!ParseAddress(text, value))
+                return "takes an address: decimal, or hexadecimal after 0x or $";
+            if (value > kAddressLimit || (!end && value == kAddressLimit))
+                return text + " is beyond the board's 24-bit addresses";
+            return {};
+        },
+        "ADDR");
+}
+
+uint32_t ParseRomAddress(const std::string& text) {
+    uint64_t value = 0;
+    return ParseAddress(text, value) ? static_cast<uint32_t>(value) : 0;
+}
+
+ReadProgress ProgressLine::Callback() {
+    return [this](size_t done, size_t total) { Show(done, total); };
+}
+
+void ProgressLine::Show(size_t done, size_t total) {
+    const uint32_t now = clock_.NowMs();
+    // A new read (the backup, then the read-back) starts its own line.
+    if (started_ && (total != total_ || done < done_)) Finish();
+    if (!started_) started_ = true, start_ms_ = now;
+    done_ = done, total_ = total;
+    if (now - start_ms_ < 1000 || (drawn_ && now - drawn_ms_ < kRedrawMs && done < total)) return;
+    std::fprintf(stderr, "\rreading ROM: %zu of %zu bytes", done, total);
+    std::fflush(stderr);
+    drawn_ = true;
+    drawn_ms_ = now;
+}
+
+void ProgressLine::Finish() {
+    if (drawn_) std::fputc('\n', stderr);
+    drawn_ = started_ = false;
+}
+
+}  // namespace quenlo::cli

@@ -1,0 +1,70 @@
+// What the ROM subcommands share: saving what was read without losing an
+// earlier file, ROM addresses on the command line, and a progress line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "quenlo/core.h"
+#include "quenlo/platform.h"
+
+namespace CLI {
+class Validator;
+}
+
+namespace quenlo::cli {
+
+// A file that is written whole or not at all: the bytes go to PATH.part,
+// which replaces PATH only once everything is on disk, so a failed read never
+// truncates an earlier backup. The part file goes when the object does.
+class OutputFile {
+  public:
+    explicit OutputFile(std::string path) : path_(std::move(path)) {}
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Makes sure the file can be written before any work is done.
+    bool Open(const char* command);
+    bool Commit(const char* command, const std::vector<uint8_t>& bytes);
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+    std::string part_;
+};
+
+// A ROM image file, refused with one line when it is not a regular file,
+// cannot be read, is empty or is larger than `limit`.
+bool ReadImageFile(const char* command, const std::string& path, size_t limit,
+                   std::vector<uint8_t>& out);
+
+// A 24-bit ROM address: decimal, or hexadecimal after 0x or $. `end` admits
+// 0x1000000 itself (one past the last address).
+CLI::Validator RomAddress(bool end);
+uint32_t ParseRomAddress(const std::string& text);
+
+// Redraws "reading ROM: N of M bytes" on standard error once a read has taken
+// more than a second; the line is ended when the read is.
+class ProgressLine {
+  public:
+    explicit ProgressLine(Clock& clock = SystemClock()) : clock_(clock) {}
+    ~ProgressLine() { Finish(); }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ReadProgress Callback();
+    void Finish();
+
+  private:
+    void Show(size_t done, size_t total);
+    Clock& clock_;
+    bool started_ = false;
+    uint32_t start_ms_ = 0;
+    uint32_t drawn_ms_ = 0;
+    bool drawn_ = false;
+    size_t done_ = 0, total_ = 0;
+};
+
+}  // namespace quenlo::cli

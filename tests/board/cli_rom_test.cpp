@@ -79,6 +79,112 @@ TEST(CliRom, TransferOverAPseudoTerminalWritesTheOfflineImage) {
     EXPECT_FALSE(ReadFile(dir / "offline").empty());
 }
 
+// ---- Backup, read-back and restore against quenlo-sim ------------------------
+
+std::string Robot(const std::string& motions) {
+    std::string args = kExamples + "/robot.bac";
+    for (const char* m : {"bow", "wave", "squat", "walk"})
+        if (motions.find(m) != std::string::npos) args += " " + kExamples + "/" + m + ".tra";
+    return args;
+}
+
+bool Has(const std::string& out, const std::string& text) {
+    return out.find(text) != std::string::npos;
+}
+
+TEST(CliRomImage, BackupTransferAndRestoreBringBackTheEarlierRom) {
+    TempDir dir;
+    ASSERT_EQ(RunCli("rom " + Robot("bow wave squat walk") + " -o " + dir / "earlier"), 0);
+    ASSERT_EQ(RunCli("rom " + Robot("bow") + " -o " + dir / "new"), 0);
+    const Bytes earlier = ReadFile(dir / "earlier"), image = ReadFile(dir / "new");
+    ASSERT_GT(earlier.size(), image.size());
+
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string pty = sim.Start({"--rom-in", dir / "earlier", "--rom-out", dir / "after"});
+    std::string out;
+    EXPECT_EQ(
+        RunCli("rom " + Robot("bow") + " --port " + pty + " --backup " + dir / "backup", &out), 0)
+        << out;
+    EXPECT_TRUE(Has(out, "バックアップOK\r\n")) << out;
+    EXPECT_TRUE(Has(out, "ベリファイOK\r\n転送が終わりました\r\n")) << out;
+    // The backup is the earlier ROM up to the new image's last byte.
+    EXPECT_EQ(ReadFile(dir / "backup"), Bytes(earlier.begin(), earlier.begin() + image.size()));
+
+    // The board now holds the new image: its motion slot read back equals the file's.
+    out.clear();
+    EXPECT_EQ(RunCli("rom-read --port " + pty + " --from 0xB80 --to " +
+                         std::to_string(image.size()) + " -o " + dir / "slot",
+                     &out),
+              0)
+        << out;
+    EXPECT_EQ(ReadFile(dir / "slot"), Bytes(image.begin() + 0x0B80, image.end()));
+
+    out.clear();
+    EXPECT_EQ(RunCli("rom-write --port " + pty + " " + dir / "backup", &out), 0) << out;
+    EXPECT_TRUE(Has(out, "ベリファイOK\r\n転送が終わりました\r\n")) << out;
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(ReadFile(dir / "after"), earlier);
+}
+
+TEST(CliRomImage, FaultyBoardsAreToldApartAndNothingIsLost) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> sim;
+        std::string command;  // PTY and DIR/ are filled in
+        int status;
+        std::vector<std::string> shown, not_shown;
+    } cases[] = {
+        // A cell that stores its byte inverted: caught at its address, no reboot.
+        {{"--corrupt-rom-at", "0xB85"},
+         "rom " + Robot("bow") + " --port PTY",
+         1,
+         {"ベリファイエラー $000B85 書き込み ", "転送が中断しました\r\n"},
+         {"システムリブート"}},
+        // A board without reads gets its program all the same.
+        {{"--no-read"},
+         "rom " + Robot("bow") + " --port PTY",
+         0,
+         {"ベリファイできませんでした\r\n転送が終わりました\r\n", "could not verify"},
+         {}},
+        // ...but not without the backup asked for.
+        {{"--no-read"},
+         "rom " + Robot("bow") + " --port PTY --backup DIR/kept",
+         1,
+         {"バックアップできませんでした\r\n転送しません\r\n"},
+         {"システム停止"}},
+        // The line drops in the middle of a read: no file, no hang.
+        {{"--hangup-after", "6"},
+         "rom-read --port PTY -o DIR/kept",
+         1,
+         {"The line failed during the memory read", "DIR/kept is not written"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        SimProcess sim(QUENLO_SIM_PROGRAM);
+        std::vector<std::string> sim_args = c.sim;
+        sim_args.insert(sim_args.end(), {"--rom-out", dir / "board"});
+        const std::string pty = sim.Start(sim_args);
+        std::string command = c.command, out;
+        command.replace(command.find("PTY"), 3, pty);
+        if (size_t d = command.find("DIR/"); d != std::string::npos)
+            command.replace(d, 4, dir / "");
+        EXPECT_EQ(RunCli(command, &out), c.status) << out;
+        for (std::string text : c.shown) {
+            if (size_t d = text.find("DIR/"); d != std::string::npos) text.replace(d, 4, dir / "");
+            EXPECT_TRUE(Has(out, text)) << text << "\n" << out;
+        }
+        for (const std::string& text : c.not_shown) EXPECT_FALSE(Has(out, text)) << text;
+        EXPECT_TRUE(ReadFile(dir / "kept").empty());
+        EXPECT_TRUE(ReadFile(dir / "kept.part").empty());
+        sim.Stop();
+        // Nothing reached the ROM of the board whose backup failed.
+        if (Has(c.command, "--backup")) {
+            EXPECT_TRUE(ReadFile(dir / "board").empty());
+        }
+    }
+}
+
 TEST(CliRom, FailuresExitWithOne) {
     TempDir dir;
     EXPECT_EQ(
@@ -90,11 +196,28 @@ TEST(CliRom, FailuresExitWithOne) {
     EXPECT_EQ(RunCli("rom " + kExamples + "/robot.bac"), 2);  // neither --port nor -o
     EXPECT_EQ(RunCli("rom " + kExamples + "/robot.bac " + kExamples + "/bow.tra --rate 9 -o x"), 2);
     EXPECT_EQ(RunCli("connect --port /nonexistent/ttyQUENLO"), 1);
+
+    // Images that cannot be written back are refused before the port is opened.
+    std::system(
+        ("truncate -s 0 " + dir / "empty" + "; truncate -s 138113 " + dir / "large").c_str());
+    const std::pair<std::string, std::string> images[] = {
+        {dir / "empty", dir / "empty: the file is empty"},
+        {dir / "large",
+         dir / "large holds 138113 bytes; the ROM layout ends at $021B80 (138112 bytes)"},
+        {dir / "", dir / ": not a regular file"},
+        {dir / "missing", dir / "missing: No such file or directory"},
+    };
+    for (const auto& [file, line] : images) {
+        std::string out;
+        EXPECT_EQ(RunCli("rom-write --port /nonexistent/ttyQUENLO " + file, &out), 1);
+        EXPECT_TRUE(Has(out, line)) << out;
+        EXPECT_FALSE(Has(out, "open port")) << out;
+    }
 }
 
 // Every subcommand answers --help; every mistake on the command line has one form.
 TEST(CliArguments, HelpAndMistakes) {
-    for (const char* command : {"info", "frames", "connect", "rom"}) {
+    for (const char* command : {"info", "frames", "connect", "rom", "rom-read", "rom-write"}) {
         std::string out;
         EXPECT_EQ(RunCli(std::string(command) + " --help", &out), 0) << command;
         EXPECT_NE(out.find(std::string("Usage: quenlo-cli ") + command), std::string::npos) << out;
@@ -104,6 +227,13 @@ TEST(CliArguments, HelpAndMistakes) {
         {"rom m.bac --interval x -o f", "quenlo-cli rom: --interval: takes a list index, 0 to 4\n"},
         {"connect", "quenlo-cli connect: --port is required\n"},
         {"bogus", "quenlo-cli: unknown command 'bogus'\n"},
+        {"rom m.bac -o f --backup b", "quenlo-cli rom: --backup requires --port\n"},
+        {"rom-read --port p --from 0x20 --to '$10' -o f",
+         "quenlo-cli rom-read: --from: must be below --to (0x20 to $10 holds no byte)\n"},
+        {"rom-read --port p --to 0x1000001 -o f",
+         "quenlo-cli rom-read: --to: 0x1000001 is beyond the board's 24-bit addresses\n"},
+        {"rom-read --port p --from 16777216 -o f",
+         "quenlo-cli rom-read: --from: 16777216 is beyond the board's 24-bit addresses\n"},
     };
     for (const auto& [arguments, first_line] : mistakes) {
         std::string out;

@@ -17,6 +17,20 @@
 #include "usbio.h"
 
 namespace quenlo::cli {
+
+bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port) {
+    if (ConnectBoard(ui, link, port) < 0) {
+        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        return false;
+    }
+    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
+        ui.ConsolePrint("転送しません\r\n");
+        return false;
+    }
+    ui.ConsolePrint("転送をはじめます\r\n");
+    return true;
+}
+
 namespace {
 
 constexpr uint32_t kBaud[4] = {115200, 625000, 1250000, 115200};
@@ -72,15 +86,7 @@ int RunRom(const RomArgs& args) {
                                         sim_clock);
     else
         link = std::make_unique<CUsbIO>(MakeSystemSerialPort());
-    if (ConnectBoard(ui, *link, offline ? "sim" : args.port.c_str()) < 0) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
-        return 1;
-    }
-    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
-        ui.ConsolePrint("転送しません\r\n");
-        return 1;
-    }
-    ui.ConsolePrint("転送をはじめます\r\n");
+    if (!StartRomTransfer(ui, *link, offline ? "sim" : args.port.c_str())) return 1;
     ProgressLine progress;
     RomTransferOptions options;
     options.verify = !args.no_verify;

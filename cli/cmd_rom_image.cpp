@@ -59,15 +59,7 @@ int RunWrite(const WriteArgs& args) {
     if (!ReadImageFile("rom-write", args.image, CUsbIO::RomLayoutEnd(), image)) return 1;
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
-    if (ConnectBoard(ui, link, args.port.c_str()) < 0) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
-        return 1;
-    }
-    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
-        ui.ConsolePrint("転送しません\r\n");
-        return 1;
-    }
-    ui.ConsolePrint("転送をはじめます\r\n");
+    if (!StartRomTransfer(ui, link, args.port.c_str())) return 1;
     ProgressLine progress;
     RomTransferOptions options;
     options.verify = !args.no_verify;

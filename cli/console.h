@@ -27,6 +27,10 @@ class StdoutUi : public OperatorUi {
     bool yes_;
 };
 
+// Connects, asks as the ROM button does and opens the transfer's console;
+// false (with the console's line) when the transfer is not to run.
+bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port);
+
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.
 CLI::Option* AddRateOption(CLI::App& sub, int& rate);

@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -197,18 +195,97 @@ int RunRom(quenlo::sim::BoardSim& board, uint32_t passes) {
     return r.ok ? 0 : 1;
 }
 
-bool WriteRomOut(const quenlo::sim::BoardSim& board, const std::string& path) {
-    std::vector<uint8_t> image = board.RomImage();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-    out.close();
-    if (!out) {
+// Reads an image from a regular file, never more than the ROM holds plus one
+// byte: a device may never end and a FIFO may never answer.
+bool ReadRomIn(const std::string& path, std::vector<uint8_t>& image) {
+    auto fail = [&](const char* why) {
+        std::fprintf(stderr, "quenlo-sim: cannot read %s: %s\n", path.c_str(), why);
+        return false;
+    };
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail(std::strerror(errno));
+    struct stat st {};
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular) {
+        close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "a directory" : "not a regular file");
+    }
+    image.assign(quenlo::sim::kRomSize + 1, 0);
+    size_t got = 0;
+    while (got < image.size()) {
+        const ssize_t n = read(fd, image.data() + got, image.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            close(fd);
+            return fail(std::strerror(err));
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (got > quenlo::sim::kRomSize) {
+        std::fprintf(stderr, "quenlo-sim: %s is larger than the ROM (%u bytes)\n", path.c_str(),
+                     quenlo::sim::kRomSize);
+        return false;
+    }
+    image.resize(got);
+    return true;
+}
+
+// Opens --rom-out at start, so a path that cannot be written is told before a
+// session rather than after it. Nothing is cut until the image is written.
+int OpenRomOut(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
         std::fprintf(stderr, "quenlo-sim: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool WriteRomOut(const quenlo::sim::BoardSim& board, int fd, const std::string& path) {
+    const std::vector<uint8_t> image = board.RomImage();
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0) &&
+              WriteAll(fd, image.data(), image.size());
+    int err = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) ok = false, err = errno;
+    if (!ok)
+        std::fprintf(stderr, "quenlo-sim: cannot write %s: %s\n", path.c_str(), std::strerror(err));
+    return ok;
+}
+
+// --link makes a symbolic link to the terminal. Only such a link (one into
+// /dev/pts/, left by an earlier run) may be replaced; anything else at the
+// path belongs to someone else.
+bool MakeLink(const std::string& link, const std::string& target) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        char old[256] = {};
+        const ssize_t n = S_ISLNK(st.st_mode) ? readlink(link.c_str(), old, sizeof old - 1) : -1;
+        if (n <= 0 || std::string(old, static_cast<size_t>(n)).rfind("/dev/pts/", 0) != 0) {
+            std::fprintf(stderr, "quenlo-sim: %s exists and is not a link to a terminal\n",
+                         link.c_str());
+            return false;
+        }
+        unlink(link.c_str());
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "quenlo-sim: cannot link %s: %s\n", link.c_str(),
                      std::strerror(errno));
         return false;
     }
     return true;
+}
+
+// Removes the link at exit when it is still the one this run made.
+void RemoveLink(const std::string& link, const std::string& target) {
+    char now[256] = {};
+    const ssize_t n = readlink(link.c_str(), now, sizeof now - 1);
+    if (n > 0 && std::string(now, static_cast<size_t>(n)) == target) unlink(link.c_str());
 }
 
 // Lets the client read what was sent before the line drops, for up to a second.
@@ -232,20 +309,13 @@ int main(int argc, char** argv) {
     }
     quenlo::sim::BoardSim board(args.options);
     if (!args.rom_in.empty()) {
-        std::ifstream in(args.rom_in, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "quenlo-sim: cannot read %s\n", args.rom_in.c_str());
-            return 1;
-        }
-        std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), {});
-        if (image.size() > quenlo::sim::kRomSize) {
-            std::fprintf(stderr, "quenlo-sim: %s is larger than the ROM (%u bytes)\n",
-                         args.rom_in.c_str(), quenlo::sim::kRomSize);
-            return 1;
-        }
+        std::vector<uint8_t> image;
+        if (!ReadRomIn(args.rom_in, image)) return 1;
         board.LoadRom(image);
         if (args.run_rom) return RunRom(board, args.passes);
     }
+    int rom_out = -1;
+    if (!args.rom_out.empty() && (rom_out = OpenRomOut(args.rom_out)) < 0) return 1;
 
     std::FILE* trace = nullptr;
     if (!args.trace.empty()) {
@@ -282,15 +352,7 @@ int main(int argc, char** argv) {
         cfmakeraw(&t);
         tcsetattr(slave, TCSANOW, &t);
     }
-    if (!args.link.empty()) {
-        struct stat st {};
-        if (lstat(args.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(args.link.c_str());
-        if (symlink(slave_path.c_str(), args.link.c_str()) != 0) {
-            std::fprintf(stderr, "quenlo-sim: cannot link %s: %s\n", args.link.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
+    if (!args.link.empty() && !MakeLink(args.link, slave_path)) return 1;
 
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -363,8 +425,8 @@ int main(int argc, char** argv) {
         close(slave);
         close(master);
     }
-    if (!args.rom_out.empty() && !WriteRomOut(board, args.rom_out)) status = 1;
-    if (!args.link.empty()) unlink(args.link.c_str());
+    if (rom_out >= 0 && !WriteRomOut(board, rom_out, args.rom_out)) status = 1;
+    if (!args.link.empty()) RemoveLink(args.link, slave_path);
     if (trace) std::fclose(trace);
     return status;
 }

@@ -2,6 +2,7 @@
 // serial port as a client would drive the board.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -154,6 +155,50 @@ TEST(SimProgram, ReplaysAnImageFileWithoutATerminal) {
     broken.Spawn({"--rom-in", dir / "erased.bin", "--run-rom"});
     EXPECT_EQ(broken.ReadLine(), "stop t=0ms moves=0: erased ROM executed at $000000");
     EXPECT_EQ(broken.Wait(), 1);
+}
+
+TEST(SimProgram, RefusesFilesItCannotUseBeforeItStarts) {
+    TempDir dir;
+    const std::string fifo = dir / "fifo.bin", keep = dir / "keep.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(keep) << "mine";
+    const std::string big = dir / "big.bin";
+    std::ofstream(big) << std::string(kRomSize + 1, '\xFF');
+    const std::string sim = QUENLO_SIM_EXE;
+    const struct {
+        std::string args;
+        std::string message;
+    } cases[] = {
+        // Read as a regular file and only up to the ROM's size: a folder once
+        // aborted it, /dev/zero filled the memory and a FIFO blocked it.
+        {"--rom-in " + dir / "", "cannot read " + dir / "" + ": a directory"},
+        {"--rom-in /dev/zero", "cannot read /dev/zero: not a regular file"},
+        {"--rom-in " + big, big + " is larger than the ROM (262144 bytes)"},
+        {"--rom-in " + fifo, "cannot read " + fifo + ": not a regular file"},
+        // Told at start, not after a session.
+        {"--rom-out " + dir / "missing/rom.bin",
+         "cannot write " + dir / "missing/rom.bin" + ": No such file or directory"},
+        // --link once removed whatever stood at the path.
+        {"--link " + keep, keep + " exists and is not a link to a terminal"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string out;
+        EXPECT_EQ(test::RunCommand("timeout 10 " + sim + " " + c.args, &out), 1);
+        EXPECT_EQ(out, "quenlo-sim: " + c.message + "\n");
+    }
+    EXPECT_EQ(ReadFile(keep), (Bytes{'m', 'i', 'n', 'e'}));
+
+    // A link left by an earlier run is replaced, and removed at the end.
+    ASSERT_EQ(symlink("/dev/pts/999999", (dir / "board").c_str()), 0);
+    SimProcess linked(QUENLO_SIM_EXE);
+    const std::string path = linked.Start({"--link", dir / "board"});
+    char target[64] = {};
+    ASSERT_GT(readlink((dir / "board").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, path);
+    EXPECT_EQ(linked.Stop(), 0);
+    struct stat st {};
+    EXPECT_NE(lstat((dir / "board").c_str(), &st), 0);
 }
 
 TEST(SimProgram, RefusesBadOptions) {

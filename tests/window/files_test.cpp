@@ -1,6 +1,7 @@
 // Models and motions in the window: drops, the automatic conversion, Convert,
 // and the motion list's editing with the rules between them.
 #include <filesystem>
+#include <fstream>
 
 #include "conversion.h"
 #include "sim_process.h"
@@ -102,6 +103,24 @@ TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
     EXPECT_EQ(List()->count(), 3);
     EXPECT_TRUE(Converted());
     EXPECT_NE(ConsoleSince(mark).find("変換成功"), std::string::npos);
+}
+
+// A model that makes figread write 3000 lines (more than a pipe holds) to
+// standard error while the window's thread converts: no deadlock, the first
+// 200 in the console after the line that started them, then their count.
+TEST_F(FilesTest, LibraryDiagnosticsShowUpToTwoHundredPerCommand) {
+    std::string body = ";BAC\n(bacVersion 6.0)\n(Figure\n(name \"t\")\n";
+    for (int i = 0; i < 3000; ++i) body += "(bogus" + std::to_string(i) + " 1)\n";
+    std::ofstream(File("noisy.bac")) << body << ")\n";
+    ASSERT_TRUE(DropTra({File("bow.tra")}));
+    const size_t mark = Console().size();
+    ASSERT_TRUE(DropBac({File("noisy.bac")}));
+    const std::string lines = ConsoleSince(mark);
+    EXPECT_NE(lines.find("BAC解析中\n chunk name not found. line=5 < bogus0 >\n"),
+              std::string::npos);
+    EXPECT_NE(lines.find("line=204 < bogus199 >\n"), std::string::npos);
+    EXPECT_EQ(lines.find("bogus200 "), std::string::npos);
+    EXPECT_TRUE(lines.ends_with("診断メッセージ 2800 行を省略しました\n")) << lines;
 }
 
 TEST_F(FilesTest, ConvertButtonChecksThenConverts) {

@@ -33,9 +33,12 @@ class LinkTest : public WindowTest {
         QTest::keyClick(edit, Qt::Key_Return);
     }
     // Drops the example robot with two motions and waits for the conversion.
-    void Convert(int rate) {
+    void CopyExamples() {
         for (const char* name : {"robot.bac", "bow.tra", "wave.tra"})
             std::filesystem::copy_file(kExamples + "/" + name, dir_ / name);
+    }
+    void Convert(int rate) {
+        CopyExamples();
         Ctl<QComboBox>(1007)->setCurrentIndex(rate);
         ASSERT_TRUE(DropTra({dir_ / "bow.tra", dir_ / "wave.tra"}));
         ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
@@ -117,6 +120,32 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     dlg_->SelectPort(-1, pty0);
     EXPECT_EQ(ConsoleSince(mark), "操作は無効です\n");
     dlg_->m_bPlaying = false;
+}
+
+// quenlo [--port DEV] FILES...: the model goes in first, the motions in their
+// order, with the drops' lines and conversion, then the port is connected.
+TEST_F(LinkTest, CommandLineDropsTheFilesThenChoosesThePort) {
+    CopyExamples();
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string pty = Board(sim, {});
+    const quenlo::qt::StartupRequest request = quenlo::qt::SortStartupFiles(
+        {dir_ / "bow.tra", dir_ / "robot.bac", dir_ / "wave.tra"}, QString::fromStdString(pty));
+    quenlo::LogCapture out;
+    const size_t mark = Console().size();
+    dlg_->Start(request);
+    ASSERT_TRUE(WaitForLink());
+    const std::string lines = ConsoleSince(mark);
+    EXPECT_EQ(lines.rfind("BACにドロップされたファイルの数 = 1\n BAC = " + dir_ / "robot.bac" +
+                              "\nTRAにドロップされたファイルの数 = 2\n TRA = " + dir_ / "bow.tra" +
+                              "\n TRA = " + dir_ / "wave.tra" + "\nBAC解析中\n",
+                          0),
+              0u)
+        << lines;
+    EXPECT_NE(lines.find("変換成功\n" + pty + " 接続成功\n"), std::string::npos) << lines;
+    EXPECT_TRUE(dlg_->m_bConverted);
+    EXPECT_EQ(dlg_->m_nLinkSpeed, 0);
+    // Standard output has the console's lines too.
+    EXPECT_NE(out.out().find("変換成功\r\n"), std::string::npos);
 }
 
 // The image the window writes is the one quenlo-cli writes for the same files

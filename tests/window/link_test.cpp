@@ -199,6 +199,26 @@ TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
     EXPECT_EQ(ReadFile(dir_ / "board.bin"), ReadFile(dir_ / "cli.bin"));
 }
 
+// The board's line dies in the middle of a transfer: one line says so, the
+// window goes on, and the dead link can be closed.
+TEST_F(LinkTest, APortThatVanishesEndsTheTransferAndTheWindowGoesOn) {
+    Convert(quenlo::kDefaultRate);
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    dlg_->SelectPort(-1, Board(sim, {"--hangup-after", "30"}));
+    ASSERT_TRUE(WaitForLink());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const size_t mark = Console().size();
+        AnswerNextQuestion(QMessageBox::Yes);
+        dlg_->TransferToRom();
+        ASSERT_TRUE(WaitForLink());
+        EXPECT_TRUE(ConsoleSince(mark).ends_with("転送が中断しました\n")) << ConsoleSince(mark);
+        EXPECT_TRUE(Enabled(1001) && Enabled(1003) && Enabled(1015));
+    }
+    const size_t mark = Console().size();
+    dlg_->SelectPort(0, "");
+    EXPECT_EQ(ConsoleSince(mark), "切断しました\n");
+}
+
 // Closing while link work runs: the window waits for it, serving its console
 // lines meanwhile, and frees the link only after.
 TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {

@@ -181,8 +181,8 @@ TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
     ASSERT_TRUE(WaitForLink(60000));
     const std::string lines = ConsoleSince(mark);
     EXPECT_EQ(lines.rfind("転送をはじめます\n", 0), 0u) << lines;
-    for (const char* line :
-         {"初期設定実行部転送OK\n", "モーション 2 コマンド ", "転送が終わりました\n"})
+    for (const char* line : {"初期設定実行部転送OK\n", "モーション 2 コマンド ",
+                             " 転送OK\nベリファイ中\nベリファイOK\n転送が終わりました\n"})
         EXPECT_NE(lines.find(line), std::string::npos) << line;
     EXPECT_TRUE(lines.ends_with("このツールを終了してください\n")) << lines;
     const QProgressBar* bar = dlg_->findChild<QProgressBar*>("romProgress");

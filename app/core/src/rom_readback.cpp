@@ -54,6 +54,12 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
     return ReadBack::Same;
 }
 
+// Reads report to the caller's progress, else to the window's bar.
+ReadProgress ProgressOf(OperatorUi& ui, const RomTransferOptions& options) {
+    if (options.progress) return options.progress;
+    return [&ui](size_t done, size_t total) { ui.ShowProgress(done, total); };
+}
+
 }  // namespace
 
 namespace detail {
@@ -66,7 +72,7 @@ bool Interrupted(OperatorUi& ui) {
 bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
     ui.ConsolePrint("バックアップ中\r\n");
     std::vector<uint8_t> rom;
-    if (!ReadRomRange(link, 0, end, rom, options.progress) || !options.backup(rom)) {
+    if (!ReadRomRange(link, 0, end, rom, ProgressOf(ui, options)) || !options.backup(rom)) {
         ui.ConsolePrint("バックアップできませんでした\r\n");
         ui.ConsolePrint("転送しません\r\n");
         return false;
@@ -77,7 +83,7 @@ bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions
 
 bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
     if (options.verify) {
-        const ReadBack result = CompareWritten(ui, link, options.progress);
+        const ReadBack result = CompareWritten(ui, link, ProgressOf(ui, options));
         if (result == ReadBack::Differs || result == ReadBack::Failed) return Interrupted(ui);
     }
     ui.ConsolePrint("転送が終わりました\r\n");
@@ -127,6 +133,7 @@ bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& i
         const int n = static_cast<int>(std::min(kRestoreChunk, image.size() - at));
         if (!link.WriteRom(static_cast<uint32_t>(at), image.data() + at, n))
             return detail::Interrupted(ui);
+        ui.ShowProgress(at + static_cast<size_t>(n), image.size());
     }
     ui.ConsolePrint("ROMイメージ %zu バイト転送OK\r\n", image.size());
     return detail::FinishTransfer(ui, link, options);

@@ -38,7 +38,7 @@ TEST_F(FilesTest, DropsOnTheModelField) {
     ASSERT_TRUE(DropBac({File("robot.bac")}));
     EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), File("robot.bac"));
     // No motion yet: the path only.
-    EXPECT_EQ(ConsoleSince(6),
+    EXPECT_EQ(ConsoleSince(started_),
               "BACにドロップされたファイルの数 = 1\n BAC = " + File("robot.bac") + "\n");
     EXPECT_TRUE(Dropped());
 
@@ -67,7 +67,7 @@ TEST_F(FilesTest, DropsOnTheModelField) {
 
 TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
     ASSERT_TRUE(DropTra({File("bow.tra"), File("notes.txt"), File("wave.TRA")}));
-    EXPECT_EQ(ConsoleSince(6), "TRAにドロップされたファイルの数 = 3\n TRA = " + File("bow.tra") +
+    EXPECT_EQ(ConsoleSince(started_), "TRAにドロップされたファイルの数 = 3\n TRA = " + File("bow.tra") +
                                    "\n " + File("notes.txt") +
                                    "は、TRAファイルではありません\n TRA = " + File("wave.TRA") +
                                    "\n");
@@ -125,7 +125,7 @@ TEST_F(FilesTest, LibraryDiagnosticsShowUpToTwoHundredPerCommand) {
 
 TEST_F(FilesTest, ConvertButtonChecksThenConverts) {
     dlg_->Convert();
-    EXPECT_EQ(ConsoleSince(6), "BACファイルがありません\n");  // the model is checked first
+    EXPECT_EQ(ConsoleSince(started_), "BACファイルがありません\n");  // the model is checked first
     ASSERT_TRUE(DropTra({File("bow.tra")}));
     // A model path whose extension differs in case only passes Convert's check.
     std::filesystem::copy_file(File("robot.bac"), File("robot.BAC"));

@@ -4,8 +4,11 @@
 
 #include <QApplication>
 
+#include "mviewer.h"
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    CMviewer::RequestCompatibilityContext();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

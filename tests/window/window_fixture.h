@@ -34,6 +34,7 @@ class WindowTest : public ::testing::Test {
     void SetUp() override {
         dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
         dlg_->show();
+        started_ = Console().size();
     }
     void TearDown() override { dlg_.reset(); }
 
@@ -99,6 +100,7 @@ class WindowTest : public ::testing::Test {
 
     std::vector<quenlo::SerialDevice> devices_;  // what the port list finds
     std::unique_ptr<CQuenloDlg> dlg_;
+    size_t started_ = 0;  // the console's length once the window is set up
 };
 
 }  // namespace window_test

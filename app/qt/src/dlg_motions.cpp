@@ -5,6 +5,8 @@
 
 #include "conversion.h"
 #include "drop_targets.h"
+#include "mviewer.h"
+#include "preview_gl.h"
 #include "quenlo_dlg.h"
 
 namespace {
@@ -31,8 +33,12 @@ void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
         return;
     }
     ConsolePrint(" BAC = %s\r\n", path.c_str());
-    // The preview's model goes with the field's (ClearBacObject joins here).
+    // The preview's model goes with the field's.
     bac_field_->SetPath(path);
+    if (m_pOpenGL) {
+        m_pOpenGL->ClearBacObject();
+        if (viewer_) viewer_->update();
+    }
     m_bBoardReady = false;  // the next playback sets the board up in full
     ResetConversion();
     TryAutoConversion();

@@ -24,6 +24,7 @@
 #include "about_dlg.h"
 #include "conversion.h"
 #include "dialog_units.h"
+#include "preview_gl.h"
 #include "drop_targets.h"
 #include "port_combo.h"
 #include "quenlo/platform.h"
@@ -72,7 +73,8 @@ void PlaceLabel(QWidget* parent, const DialogUnits& du, const char* text, int x,
 }  // namespace
 
 CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
-    : QDialog(parent), port_scan_(std::move(devices)), link_worker_(this) {
+    : QDialog(parent), port_scan_(std::move(devices)), link_worker_(this),
+      preview_worker_(this, [this] { StopPreview(); }) {
     setWindowTitle("Quenlo");
     setWindowIcon(quenlo::qt::ProgramIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -80,6 +82,7 @@ CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
                    Qt::WindowCloseButtonHint);
     setFont(quenlo::qt::DialogFont());
     AddWorker(link_worker_);
+    AddWorker(preview_worker_);
     BuildControls();
     ConnectControls();
     // Captures stack on fd 2 and must end in reverse order: one window at a
@@ -95,6 +98,7 @@ CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
     ConsolePrint("setup\r\n");
     ListPorts();
     port_list_->setCurrentIndex(0);
+    SetUpPreview();
 }
 
 CQuenloDlg::~CQuenloDlg() {
@@ -103,6 +107,7 @@ CQuenloDlg::~CQuenloDlg() {
         stderr_capture_.reset();
         g_capturing = false;
     }
+    ClosePreview();
 }
 
 void CQuenloDlg::BuildControls() {
@@ -348,6 +353,7 @@ void CQuenloDlg::done(int result) {
     hide();
     StopWorkers();
     // Nothing runs any more that could use them.
+    ClosePreview();
     m_pUsbIO.reset();
     m_nLinkSpeed = -1;
     m_pDataInfo.reset();

@@ -32,6 +32,8 @@ class QPushButton;
 class CBacSel;
 class CTraSel;
 class PortCombo;
+class CMviewer;
+class COpenGLUtil;
 
 class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::DialogState {
     Q_OBJECT
@@ -50,6 +52,8 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void SelectPortEntry(int index) override;
     void ShowLinkSpeeds(int serial, int servo) override;
     void ShowProgress(size_t done, size_t total) override;
+    // Builds the preview of a conversion and turns the camera to it.
+    void ShowConversion(CDataInfo& data) override;
 
     // ---- Operations (window thread) --------------------------------------
     // The command line's files and port, once the window shows.
@@ -70,6 +74,8 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void TransferToRom();
     // The system's serial devices not listed yet join the port list.
     void ListPorts();
+    COpenGLUtil* renderer() { return m_pOpenGL.get(); }
+    CMviewer* viewer() { return viewer_; }
 
     // Play and Play all follow the conversion rules; link work holds them off.
     void EnablePlay(bool enable);
@@ -118,6 +124,10 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     // Takes a conversion's result: held and shown, or none.
     void TakeConversion(std::unique_ptr<CDataInfo> data);
     void ApplyPlayButtons();
+    void SetUpPreview();
+    void ClosePreview();
+    // The preview thread's stop: the step ends after the frame shown. Never waits.
+    void StopPreview();
 
     void PortChosen(int index);
     void PortTyped();
@@ -144,6 +154,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     QComboBox* interval_list_ = nullptr;      // 1019
     QCheckBox* loop_box_ = nullptr;           // 1021
     QFrame* preview_frame_ = nullptr;         // 1023, the preview's place
+    CMviewer* viewer_ = nullptr;              // inside it
     QProgressBar* progress_ = nullptr;        // bytes of a ROM transfer, under the console
 
     bool play_enabled_ = false;  // by the conversion rules
@@ -161,5 +172,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     std::unique_ptr<quenlo::StderrCapture> stderr_capture_;
 
     quenlo::qt::WorkerThread link_worker_;
+    std::unique_ptr<COpenGLUtil> m_pOpenGL;  // the preview's renderer; null without OpenGL
+    quenlo::qt::WorkerThread preview_worker_;
     std::vector<quenlo::qt::WorkerThread*> workers_;
 };

@@ -1,0 +1,58 @@
+// CMviewer: the preview panel of the main window. It hosts the renderer in a
+// QOpenGLWidget, turns mouse input into camera moves, and paints on request
+// from the preview thread, which waits until the frame is painted.
+#pragma once
+
+#include <QOpenGLWidget>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+class COpenGLUtil;
+
+class CMviewer : public QOpenGLWidget {
+    Q_OBJECT
+
+  public:
+    // The drawing is OpenGL 1.1 with GLU: the program asks for a 2.1
+    // compatibility context for every window. Call before the application
+    // object exists; a core profile would draw nothing.
+    static void RequestCompatibilityContext();
+
+    CMviewer(QWidget* parent, COpenGLUtil* renderer);
+    ~CMviewer() override;
+
+    // False once OpenGL could not be set up: the window runs without a preview.
+    bool ready() const { return ready_; }
+    // The renderer goes away with the window; nothing is drawn afterwards.
+    void DetachRenderer();
+
+    // From the preview thread: paints the current poses and returns once the
+    // frame has been painted (at once when the panel is not shown, or after a
+    // second when no paint comes). False once waiting has been stopped.
+    bool RepaintAndWait();
+    // Releases a waiting thread for good: the window is closing.
+    void StopWaiting();
+
+  protected:
+    void initializeGL() override;
+    void paintGL() override;
+    void resizeGL(int, int) override {}  // the panel keeps its size
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    void FrameRequested(uint64_t request);
+    void FramePainted();
+
+    COpenGLUtil* renderer_;
+    bool ready_ = true;
+    std::mutex frame_mutex_;
+    std::condition_variable frame_painted_;
+    uint64_t requested_ = 0;  // repaint requests of the preview thread
+    uint64_t pending_ = 0;    // the latest the window's thread has taken
+    uint64_t painted_ = 0;    // the latest a painted frame shows
+    bool stopped_ = false;
+};

@@ -1,0 +1,91 @@
+// The preview panel in the window: the grid before any model, the robot after
+// a conversion, the mouse's camera, and the repaint a preview thread waits for.
+#include <QImage>
+#include <QMouseEvent>
+#include <thread>
+
+#include "mviewer.h"
+#include "preview_gl.h"
+#include "window_fixture.h"
+
+namespace window_test {
+namespace {
+
+class PreviewPanel : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        viewer_ = dlg_->findChild<CMviewer*>("preview");
+        ASSERT_NE(viewer_, nullptr);
+        ASSERT_TRUE(WaitFor([&] { return viewer_->isValid(); })) << "no OpenGL context";
+        ASSERT_TRUE(viewer_->ready());
+    }
+    // Pixels other than the grey background and the blue grid.
+    static int ModelPixels(const QImage& image, int* blue = nullptr) {
+        int model = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c == QColor(204, 204, 204)) continue;
+                if (c.blue() > 100 && c.red() < 100 && c.green() < 100) {
+                    if (blue) ++*blue;
+                } else {
+                    ++model;
+                }
+            }
+        return model;
+    }
+    void Mouse(QEvent::Type type, Qt::MouseButton button, QPoint at) {
+        QMouseEvent e(type, at, viewer_->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+        QApplication::sendEvent(viewer_, &e);
+    }
+    CMviewer* viewer_ = nullptr;
+};
+
+TEST_F(PreviewPanel, ShowsTheGridThenTheRobotAndTurnsWithTheMouse) {
+    int blue = 0;
+    EXPECT_EQ(ModelPixels(viewer_->grabFramebuffer(), &blue), 0);
+    EXPECT_GT(blue, 0);
+
+    ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
+    ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
+    ASSERT_TRUE(dlg_->m_bConverted);
+    const QImage robot = viewer_->grabFramebuffer();
+    EXPECT_GT(ModelPixels(robot), 2000);
+
+    // A drag with the left button turns the model; the log tells it.
+    quenlo::LogCapture log;
+    Mouse(QEvent::MouseButtonPress, Qt::LeftButton, {100, 200});
+    Mouse(QEvent::MouseMove, Qt::LeftButton, {160, 200});
+    Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, {160, 200});
+    EXPECT_EQ(log.out().rfind("Left button ON\r\nrot r=", 0), 0u) << log.out();
+    EXPECT_TRUE(log.out().ends_with("Left button OFF\r\n"));
+    EXPECT_NE(viewer_->grabFramebuffer(), robot);
+
+    // A new model empties the preview; this one does not convert.
+    ASSERT_TRUE(DropBac({kExamples + "/missing.bac"}));
+    EXPECT_FALSE(dlg_->m_bConverted);
+    EXPECT_TRUE(dlg_->renderer()->bones().empty());
+    EXPECT_EQ(ModelPixels(viewer_->grabFramebuffer()), 0);
+}
+
+TEST_F(PreviewPanel, APreviewThreadWaitsForItsFrameUntilTheWindowCloses) {
+    // Served: the thread returns once the window has painted.
+    std::atomic<int> answer{-1};
+    std::thread painted([&] { answer = viewer_->RepaintAndWait(); });
+    EXPECT_TRUE(WaitFor([&] { return answer != -1; }));
+    painted.join();
+    EXPECT_EQ(answer, 1);
+
+    // Not served: closing releases it without a frame.
+    answer = -1;
+    std::thread waiting([&] { answer = viewer_->RepaintAndWait(); });
+    viewer_->StopWaiting();
+    waiting.join();
+    EXPECT_EQ(answer, 0);
+    EXPECT_FALSE(viewer_->RepaintAndWait());
+}
+
+}  // namespace
+}  // namespace window_test

@@ -53,12 +53,12 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     dlg_.reset();  // one window at a time captures standard error
     dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
     dlg_->show();
-    EXPECT_EQ(Console(), "setup\n0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\n");
+    EXPECT_EQ(Console(), "setup\n0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\nOpenGL setup\n");
     devices_.push_back({"USB Serial", "USB Serial (ttyACM0)"});
     Ports()->showPopup();
     Ports()->hidePopup();
     EXPECT_EQ(ConsoleSince(6),
-              "0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\n"
+              "0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\nOpenGL setup\n"
               "1 : USB Serial [ USB Serial (ttyACM0) ]\n");
     EXPECT_EQ(Ports()->count(), 3);
     EXPECT_EQ(Ports()->itemText(2), "ttyACM0");

@@ -3,6 +3,7 @@
 // against the in-process board simulator and saves the ROM it holds.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,13 +48,6 @@ int RunConnect(const char* port) {
     return 0;
 }
 
-bool SaveImage(const std::string& path, const std::vector<uint8_t>& image) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-    return std::fclose(f) == 0 && written;
-}
-
 struct RomArgs {
     std::string model;
     std::vector<std::string> motions;
@@ -73,7 +67,9 @@ int RunRom(const RomArgs& args) {
     const RomContent content = MakeRomContent(*data, static_cast<int>(motions.size()),
                                               IntervalMs(args.interval), args.rate);
     const bool offline = !args.output.empty();
-    // Where the backup goes is settled before the board is touched.
+    // Where the image and the backup go is settled before the board is touched.
+    OutputFile output(args.output);
+    if (offline && !output.Open("rom")) return 1;
     OutputFile backup(args.backup);
     if (!args.backup.empty() && !backup.Open("rom")) return 1;
 
@@ -97,11 +93,21 @@ int RunRom(const RomArgs& args) {
             return backup.Commit("rom", rom);
         };
     if (!WriteRomImage(ui, *link, content, options)) return 1;
-    if (offline && !SaveImage(args.output, board.RomImage())) {
-        std::fprintf(stderr, "quenlo-cli rom: cannot write %s\n", args.output.c_str());
-        return 1;
-    }
+    if (offline && !output.Commit("rom", board.RomImage())) return 1;
     return 0;
+}
+
+// A file the command writes must not be one it reads, by any path or link:
+// the image would replace the model or a motion.
+void RefuseInputAsOutput(const RomArgs& args, const std::string& option, const std::string& out) {
+    if (out.empty()) return;
+    std::vector<std::string> inputs = args.motions;
+    inputs.insert(inputs.begin(), args.model);
+    for (const std::string& in : inputs) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(out, in, ec))
+            throw CLI::ValidationError(option, out + " is " + in + ", one of the inputs");
+    }
 }
 
 std::function<int()> DefineConnect(CLI::App& sub) {
@@ -126,6 +132,10 @@ std::function<int()> DefineRom(CLI::App& sub) {
         ->type_name("FILE.bin")
         ->needs(port);
     sub.add_flag("--no-verify", args->no_verify, "do not read the written ROM back");
+    sub.callback([args] {
+        RefuseInputAsOutput(*args, "-o", args->output);
+        RefuseInputAsOutput(*args, "--backup", args->backup);
+    });
     return [args] { return RunRom(*args); };
 }
 

@@ -1,5 +1,6 @@
 // quenlo-cli frames: converts a model and its motions as the main window does and
-// prints every multi-servo command.
+// prints every multi-servo command on standard output; the conversion's console
+// lines go to standard error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
@@ -21,10 +22,28 @@ struct Args {
     int rate = kDefaultRate;
 };
 
+// Standard output carries the frame lines alone; the conversion's console and
+// progress lines go to standard error while this lives.
+class ProgressToStderr {
+  public:
+    ProgressToStderr() {
+        SetLogSink([](Stream, std::string_view text) {
+            std::fwrite(text.data(), 1, text.size(), stderr);
+        });
+    }
+    ~ProgressToStderr() { SetLogSink({}); }
+    ProgressToStderr(const ProgressToStderr&) = delete;
+    ProgressToStderr& operator=(const ProgressToStderr&) = delete;
+};
+
 int Run(const Args& args) {
-    StdoutUi ui(false);
     const std::vector<std::string>& motions = args.motions;
-    std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
+    std::unique_ptr<CDataInfo> data;
+    {
+        ProgressToStderr progress;
+        StdoutUi ui(false);
+        data = Convert(ui, args.model, motions, args.rate);
+    }
     if (!data) return 1;
     for (size_t number = 0; number < motions.size(); ++number) {
         const int index = data->FindMotion(static_cast<int>(number));
@@ -40,10 +59,10 @@ int Run(const Args& args) {
                 line += hex;
             }
             line += '\n';
-            LogWrite(Stream::Out, line);
+            std::fwrite(line.data(), 1, line.size(), stdout);
         }
     }
-    return 0;
+    return FinishOutput("frames") ? 0 : 1;
 }
 
 std::function<int()> Define(CLI::App& sub) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command.h"
+#include "console.h"
 #include "figread.h"
 
 namespace quenlo::cli {
@@ -13,7 +14,9 @@ namespace {
 
 int Run(const char* path) {
     if (fnbacanalysis(path) != 0) {
-        std::fprintf(stderr, "quenlo-cli info: %s is not a readable BAC6 model\n", path);
+        const std::string why = FileReadProblem(path);
+        std::fprintf(stderr, "quenlo-cli info: %s is not a readable BAC6 model%s%s\n", path,
+                     why.empty() ? "" : ": ", why.c_str());
         return 1;
     }
     const int bones = static_cast<int>(fnbacGetBoneNumber());
@@ -45,7 +48,7 @@ int Run(const char* path) {
     }
     std::printf("polygons with no bone: %d\n", no_bone);
     fnbacrelease();
-    return 0;
+    return FinishOutput("info") ? 0 : 1;
 }
 
 std::function<int()> Define(CLI::App& sub) {

@@ -31,6 +31,10 @@ class StdoutUi : public OperatorUi {
 // false (with the console's line) when the transfer is not to run.
 bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port);
 
+// Flushes standard output and checks that every write to it went through;
+// false after a line on standard error (a full disk, a closed pipe).
+bool FinishOutput(const char* command);
+
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.
 CLI::Option* AddRateOption(CLI::App& sub, int& rate);

@@ -1,6 +1,9 @@
 // quenlo-cli: the main window's jobs from a shell, for scripts and headless use.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +56,14 @@ bool Register(const Command& command) {
     return true;
 }
 
+bool FinishOutput(const char* command) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "quenlo-cli %s: cannot write the output: %s\n", command,
+                 std::strerror(errno ? errno : EIO));
+    return false;
+}
+
 CLI::Option* AddRateOption(CLI::App& sub, int& rate) {
     rate = kDefaultRate;
     return sub
@@ -77,6 +88,8 @@ CLI::Option* AddIntervalOption(CLI::App& sub, int& interval) {
 
 int main(int argc, char** argv) {
     using namespace quenlo::cli;
+    // A closed pipe is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App app("quenlo-cli: the main window's jobs from a shell", "quenlo-cli");
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, std::function<int()>>> runs;

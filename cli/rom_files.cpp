@@ -42,6 +42,12 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Open(const char* command) {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "quenlo-cli %s: cannot write %s: a directory\n", command,
+                     path_.c_str());
+        return false;
+    }
     part_ = path_ + ".part";
     std::FILE* f = std::fopen(part_.c_str(), "wb");
     if (!f) {

@@ -2,6 +2,7 @@
 // fresh simulated board, plays the converted motions.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -213,6 +214,69 @@ TEST(CliRom, FailuresExitWithOne) {
         EXPECT_TRUE(Has(out, line)) << out;
         EXPECT_FALSE(Has(out, "open port")) << out;
     }
+}
+
+TEST(CliRom, OutputsAreCheckedBeforeTheTransfer) {
+    TempDir dir;
+    ASSERT_EQ(quenlo::sim::test::RunCommand("cp " + kExamples + "/robot.bac " + kExamples +
+                                            "/bow.tra " + dir / ""),
+              0);
+    const std::string model = dir / "robot.bac", motion = dir / "bow.tra";
+    const Bytes model_bytes = ReadFile(model), motion_bytes = ReadFile(motion);
+    ASSERT_EQ(symlink(model.c_str(), (dir / "link.bin").c_str()), 0);
+    ASSERT_EQ(link(motion.c_str(), (dir / "hard.bin").c_str()), 0);
+    // The image once replaced the model or the motion it was made from.
+    const std::pair<std::string, std::string> same[] = {
+        {"-o " + model, "-o: " + model + " is " + model},
+        {"-o " + dir / "link.bin", "-o: " + dir / "link.bin" + " is " + model},
+        {"-o " + dir / "hard.bin", "-o: " + dir / "hard.bin" + " is " + motion},
+        {"--port /nonexistent/tty --backup " + motion, "--backup: " + motion + " is " + motion},
+    };
+    for (const auto& [option, line] : same) {
+        std::string out;
+        EXPECT_EQ(RunCli("rom " + model + " " + motion + " " + option, &out), 2) << option;
+        EXPECT_EQ(out, "quenlo-cli rom: " + line +
+                           ", one of the inputs\nRun 'quenlo-cli rom --help' for the arguments.\n");
+    }
+    EXPECT_EQ(ReadFile(model), model_bytes);
+    EXPECT_EQ(ReadFile(motion), motion_bytes);
+    // An output that cannot be written is told before the transfer, not after it.
+    for (const std::string& output : {dir / "", std::string("/nonexistent/x.bin")}) {
+        std::string out;
+        EXPECT_EQ(RunCli("rom " + model + " " + motion + " -o " + output, &out), 1);
+        EXPECT_TRUE(Has(out, "quenlo-cli rom: cannot write ")) << out;
+        EXPECT_FALSE(Has(out, "転送")) << out;
+    }
+}
+
+// Standard output carries the result alone, and a failed write to it fails.
+TEST(CliOutput, ResultOnStandardOutputAndWriteErrorsAreFailures) {
+    TempDir dir;
+    const std::string cli = QUENLO_CLI, model = kExamples + "/robot.bac";
+    std::string out, err;
+    ASSERT_EQ(quenlo::sim::test::RunCommand("{ " + cli + " frames " + model + " " + kExamples +
+                                                "/bow.tra 2>" + dir / "err" + "; }",
+                                            &out),
+              0);
+    EXPECT_EQ(out.rfind("frame 0 0 ", 0), 0u) << out;
+    for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1)
+        EXPECT_EQ(out.compare(at, 6, "frame "), 0) << out.substr(at, 40);
+    const Bytes progress = ReadFile(dir / "err");
+    EXPECT_TRUE(Has(std::string(progress.begin(), progress.end()), "bone 1 head\r\n"));
+    EXPECT_TRUE(Has(std::string(progress.begin(), progress.end()), "変換成功\r\n"));
+
+    for (const std::string& command :
+         {"info " + model, "frames " + model + " " + kExamples + "/bow.tra"}) {
+        out.clear();
+        EXPECT_EQ(
+            quenlo::sim::test::RunCommand("{ " + cli + " " + command + " >/dev/full; }", &out), 1)
+            << command;
+        EXPECT_TRUE(Has(out, ": cannot write the output: No space left on device\n")) << out;
+    }
+    out.clear();
+    EXPECT_EQ(RunCli("info " + dir / "", &out), 1);
+    EXPECT_EQ(out, " file not found.\nquenlo-cli info: " + dir / "" +
+                       " is not a readable BAC6 model: a directory\n");
 }
 
 // Every subcommand answers --help; every mistake on the command line has one form.

@@ -56,6 +56,18 @@ class CUsbIO {
     bool ReadRom(uint32_t address, uint8_t* buffer, int n);
     // Sleeps until `frames` board frames have passed since start_ms.
     void WaitFrames(int frames, uint32_t start_ms);
+    // Chained pacing: due_us is when the command just handed over was due (on
+    // the clock's NowUs). Sleeps until `frames` board frames after it and
+    // answers that as the next command's due time; when the exchange has
+    // already run past it, the next command is due now, without catching up.
+    uint64_t WaitFramesAfter(int frames, uint64_t due_us);
+    // Exchanges that failed (no whole reply, a refusal) since the last one that
+    // succeeded, and in all.
+    int failed_in_row() const { return failed_in_row_; }
+    uint32_t failed_exchanges() const { return failed_exchanges_; }
+    // Milliseconds of one board frame, by bits 4-5 of the image.
+    int frame_period_ms() const;
+    quenlo::Clock& clock() { return clock_; }
 
     // ---- Board commands --------------------------------------------------
     // Motor lists hold motor codes (group * 100 + ICS ID); a motor whose servo
@@ -119,6 +131,7 @@ class CUsbIO {
     void set_motion_write_address(int32_t address) { motion_write_address_ = address; }
 
   private:
+    bool Exchange(const uint8_t* frame, int length);
     bool WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n);
     bool ReadMemory(uint8_t kind, uint32_t address, uint8_t* buffer, int n);
     bool ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n);
@@ -138,5 +151,7 @@ class CUsbIO {
     int32_t rom_cursor_ = 0;
     int32_t motion_write_address_ = 0;
     std::vector<RomRange> written_rom_;
+    int failed_in_row_ = 0;
+    uint32_t failed_exchanges_ = 0;
     quenlo::Clock& clock_;
 };

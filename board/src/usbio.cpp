@@ -118,6 +118,13 @@ bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
 }
 
 bool CUsbIO::Transfer(const uint8_t* frame, int length) {
+    const bool ok = Exchange(frame, length);
+    failed_in_row_ = ok ? 0 : failed_in_row_ + 1;
+    if (!ok) ++failed_exchanges_;
+    return ok;
+}
+
+bool CUsbIO::Exchange(const uint8_t* frame, int length) {
     if (!SendFrame(frame, length)) return false;
 
     uint8_t res[256] = {};
@@ -193,10 +200,24 @@ void CUsbIO::NoteRomWrite(uint32_t address, const uint8_t* data, int n) {
     written_rom_.push_back({address, std::vector<uint8_t>(data, data + n)});
 }
 
+int CUsbIO::frame_period_ms() const {
+    return kFramePeriodMs[(system_register_ >> 4) & 3];
+}
+
 void CUsbIO::WaitFrames(int frames, uint32_t start_ms) {
-    const int duration = frames * kFramePeriodMs[(system_register_ >> 4) & 3];
+    const int duration = frames * frame_period_ms();
     if (duration == 0) return;
     const int elapsed = static_cast<int>(clock_.NowMs() - start_ms);
     LogOut(" wait loss %dms\r\n", elapsed);
     if (duration - elapsed >= 1) clock_.SleepMs(static_cast<uint32_t>(duration - elapsed));
+}
+
+uint64_t CUsbIO::WaitFramesAfter(int frames, uint64_t due_us) {
+    const uint64_t next = due_us + uint64_t(std::max(frames, 0)) * frame_period_ms() * 1000u;
+    const uint64_t now = clock_.NowUs();
+    if (next == due_us) return std::max(due_us, now);
+    LogOut(" wait loss %dms\r\n", now > due_us ? static_cast<int>((now - due_us) / 1000) : 0);
+    if (next <= now) return now;
+    clock_.SleepUntilUs(next);
+    return next;
 }

@@ -407,7 +407,7 @@ SimSerialPort::SimSerialPort(BoardSim& board, Clock* clock) : board_(board), clo
         clock_ = own_clock_.get();
     }
     Clock* c = clock_;
-    board_.SetTimeSource([c] { return uint64_t{c->NowMs()} * 1000; });
+    board_.SetTimeSource([c] { return c->NowUs(); });
 }
 
 SerialError SimSerialPort::Open(const std::string& path, uint32_t baud) {

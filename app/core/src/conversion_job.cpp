@@ -157,15 +157,19 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     }
 }
 
+std::vector<int32_t> BoardMotors(const CDataInfo& data) {
+    const int motors = data.model_loaded() ? fnbacSetMotorNumber() : 0;
+    const std::vector<int32_t>& list = data.motor_list();
+    const size_t n = std::min(list.size(), static_cast<size_t>(std::max(motors, 0)));
+    return {list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
 RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms,
                           int rate_index) {
     RomContent content;
     content.interval_ms = interval_ms;
     content.rate_index = rate_index;
-    const int motors = data.model_loaded() ? fnbacSetMotorNumber() : 0;
-    const std::vector<int32_t>& list = data.motor_list();
-    const size_t n = std::min(list.size(), static_cast<size_t>(std::max(motors, 0)));
-    content.motors.assign(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n));
+    content.motors = BoardMotors(data);
 
     content.entries.resize(static_cast<size_t>(std::max(entry_count, 0)));
     for (size_t i = 0; i < content.entries.size(); ++i) {

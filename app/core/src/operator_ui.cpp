@@ -19,6 +19,22 @@ void OperatorUi::ConsolePrint(const char* fmt, ...) {
 }
 
 // Out of line, where the owned classes are complete.
+int OperatorUi::SelectedMotion() {
+    return -1;
+}
+int OperatorUi::MotionCount() {
+    return 0;
+}
+int OperatorUi::RateIndex() {
+    return kDefaultRate;
+}
+int OperatorUi::IntervalIndex() {
+    return kDefaultInterval;
+}
+bool OperatorUi::LoopChecked() {
+    return false;
+}
+
 DialogState::DialogState() = default;
 DialogState::~DialogState() = default;
 

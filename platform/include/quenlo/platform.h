@@ -33,7 +33,7 @@ void LogErr(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Captures both streams while it lives (tests, and callers that show the log).
 // Read out() and err() once the threads that log have finished.
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
@@ -42,34 +42,47 @@ public:
     const std::string& err() const { return err_; }
     void clear() { out_.clear(), err_.clear(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::string out_, err_;
 };
 
 // ---- Clock -----------------------------------------------------------------
 // A millisecond clock that wraps like a 32-bit counter, and sleeps. Timing code
-// takes a Clock& so tests can substitute a manual one.
+// takes a Clock& so tests can substitute a manual one. NowUs is the same clock
+// in microseconds, without the wrap; SleepUntilUs sleeps until a time on it, so
+// that pacing against chained deadlines does not add up late wake-ups.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual uint32_t NowMs() = 0;
     virtual void SleepMs(uint32_t ms) = 0;
+    virtual uint64_t NowUs() = 0;
+    virtual void SleepUntilUs(uint64_t deadline_us) = 0;
 };
 Clock& SystemClock();
 
-// A clock that only moves when told to (or when slept on). For tests.
+// A clock that only moves when told to (or when slept on). For tests: it keeps
+// every sleep and every deadline slept to.
 class ManualClock : public Clock {
-public:
-    explicit ManualClock(uint32_t start = 0) : now_(start) {}
-    uint32_t NowMs() override { return now_; }
-    void SleepMs(uint32_t ms) override { now_ += ms, slept_.push_back(ms); }
-    void Advance(uint32_t ms) { now_ += ms; }
+  public:
+    explicit ManualClock(uint32_t start_ms = 0) : now_us_(uint64_t{start_ms} * 1000) {}
+    uint32_t NowMs() override { return static_cast<uint32_t>(now_us_ / 1000); }
+    void SleepMs(uint32_t ms) override { now_us_ += uint64_t{ms} * 1000, slept_.push_back(ms); }
+    uint64_t NowUs() override { return now_us_; }
+    void SleepUntilUs(uint64_t deadline_us) override {
+        deadlines_.push_back(deadline_us);
+        if (deadline_us > now_us_) now_us_ = deadline_us;
+    }
+    void Advance(uint32_t ms) { now_us_ += uint64_t{ms} * 1000; }
+    void AdvanceUs(uint64_t us) { now_us_ += us; }
     const std::vector<uint32_t>& slept() const { return slept_; }
+    const std::vector<uint64_t>& deadlines() const { return deadlines_; }
 
-private:
-    uint32_t now_;
+  private:
+    uint64_t now_us_;
     std::vector<uint32_t> slept_;
+    std::vector<uint64_t> deadlines_;
 };
 
 // ---- Serial port -----------------------------------------------------------
@@ -84,7 +97,7 @@ enum class SerialError {
 };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     // Opens the device for exclusive use at the given baud rate, 8 data bits,
     // even parity, 1 stop bit, raw, RTS off. On failure the port stays closed.

@@ -1,0 +1,248 @@
+// Live playback: Play and Play all on the robot, with the console lines of the
+// main window.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "conversion.h"
+#include "quenlo/core.h"
+#include "usbio.h"
+
+namespace quenlo {
+namespace {
+
+// Three failed exchanges in a row: the board is gone, not just a lost reply.
+constexpr int kLinkLostAfter = 3;
+
+// System register image: bit 0 servo output, bit 2 set for live playback,
+// bits 4-5 the base-period code.
+constexpr uint16_t kPlaybackBits = 0x0005;
+constexpr uint16_t kPeriodBits = 0x0030;
+
+// The commands of a motion-list entry; an entry whose file yielded no values
+// has no record and nothing to play.
+struct MotionCommands {
+    const CDataInfo& data;
+    int index;
+    int count() const { return index < 0 ? 0 : data.GetFrameCount(index); }
+    const uint8_t* at(int j) const { return data.GetFrameCommand(index, j); }
+};
+
+MotionCommands CommandsOf(const CDataInfo& data, int entry) {
+    return {data, data.FindMotion(entry)};
+}
+
+int SpeedOf(const uint8_t* command) {
+    return command[0] > 7 ? command[7] : 0;
+}
+
+// Times on the console are seconds and hundredths.
+int Seconds(uint64_t us) {
+    return static_cast<int>(us / 1000000);
+}
+int Hundredths(uint64_t us) {
+    return static_cast<int>(us / 1000 % 1000 / 10);
+}
+
+class Player {
+  public:
+    Player(OperatorUi& ui, DialogState& state, CUsbIO& link, const CDataInfo& data, Pacing pacing)
+        : ui_(ui), state_(state), link_(link), data_(data), clock_(link.clock()), pacing_(pacing) {}
+
+    void SetUpBoard() {
+        const std::vector<int32_t> motors = BoardMotors(data_);
+        const int count = static_cast<int>(motors.size());
+        if (!state_.m_bBoardReady) {
+            ui_.ConsolePrint("RCB-4HV初期化中\r\n");
+            const MotionCommands first = CommandsOf(data_, 0);
+            const uint32_t failed = link_.failed_exchanges();
+            link_.InitRam(first.count() > 0 ? first.at(0) : nullptr, count, motors.data());
+            // A set-up that did not reach the board is done again next time.
+            if (link_.failed_exchanges() == failed) state_.m_bBoardReady = true;
+        } else {
+            ui_.ConsolePrint("モーターリセット中\r\n");
+            link_.HoldAndHome(count, motors.data());
+        }
+        uint16_t image = link_.system_register();
+        const int rate = ui_.RateIndex();
+        if (rate >= 0 && rate < static_cast<int>(std::size(kRates)))
+            image = static_cast<uint16_t>((image & ~kPeriodBits) | kRates[rate].period_code << 4);
+        image |= kPlaybackBits;
+        link_.set_system_register(image);
+        const uint8_t bytes[2] = {static_cast<uint8_t>(image), static_cast<uint8_t>(image >> 8)};
+        link_.WriteRam(0x0000, bytes, 2);
+        CheckLink();
+    }
+
+    void Play(bool play_all) {
+        const int entries = ui_.MotionCount();
+        const uint64_t start = clock_.NowUs();
+        due_ = start;
+        bool again = !link_lost_;
+        while (again) {
+            int m = play_all ? 0 : std::max(ui_.SelectedMotion(), 0);
+            sent_in_pass_ = false;
+            while (true) {
+                const uint64_t motion_start = PlayMotion(m);
+                if (play_all && Playing() && m + 1 < entries) {
+                    ++m;
+                    Transition(motion_start);
+                    continue;
+                }
+                break;
+            }
+            // A pass that sent nothing would only repeat its console lines.
+            again = Playing() && sent_in_pass_ && ui_.LoopChecked();
+        }
+        const uint64_t total = clock_.NowUs() - start;
+        ui_.ConsolePrint(" end %d\"%02d\r\n", Seconds(total), Hundredths(total));
+    }
+
+    bool link_lost() const { return link_lost_; }
+
+  private:
+    bool Playing() const { return state_.m_bPlaying && !link_lost_; }
+
+    // Three failures in a row stop the playback as the stop button would.
+    void CheckLink() {
+        if (link_lost_ || link_.failed_in_row() < kLinkLostAfter) return;
+        link_lost_ = true;
+        ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+    }
+
+    // Answers when the motion started.
+    uint64_t PlayMotion(int m) {
+        ui_.ConsolePrint("モーション #%d 再生\r\n", m);
+        const MotionCommands commands = CommandsOf(data_, m);
+        const int count = commands.count();
+        ui_.ConsolePrint(" モーターコマンド数 %d\r\n", count);
+        const uint64_t motion_start = std::max(due_, clock_.NowUs());
+        due_ = motion_start;
+        frames_ = 0;
+        for (int j = 0; j < count && Playing(); ++j) {
+            const uint32_t command_start_ms = clock_.NowMs();
+            const uint8_t* command = commands.at(j);
+            if (!command) continue;
+            // The preview reads the index once it sees the flag.
+            state_.m_nCommandIndex = j;
+            state_.m_bCommandSent = true;
+            state_.m_bCommandSent.notify_all();
+            link_.Transfer(command, command[0]);
+            sent_in_pass_ = true;
+            const int speed = SpeedOf(command);
+            frames_ += speed;
+            CheckLink();
+            if (link_lost_) break;
+            if (pacing_ == Pacing::Chained)
+                due_ = link_.WaitFramesAfter(speed, due_);
+            else
+                link_.WaitFrames(speed, command_start_ms);
+        }
+        const uint64_t elapsed = clock_.NowUs() - motion_start;
+        ui_.ConsolePrint(" frame=%d time=%d\"%02d\r\n", frames_, Seconds(elapsed),
+                         Hundredths(elapsed));
+        return motion_start;
+    }
+
+    // Between motions of Play all: until the motion's nominal end plus the
+    // transition interval, read now so that a change applies at once.
+    void Transition(uint64_t motion_start) {
+        const uint64_t pause_ms =
+            uint64_t(frames_) * link_.frame_period_ms() + IntervalMs(ui_.IntervalIndex());
+        const uint64_t now = clock_.NowUs();
+        if (pacing_ == Pacing::Chained) {
+            const uint64_t next = motion_start + pause_ms * 1000;
+            if (next > now) clock_.SleepUntilUs(next);
+            due_ = std::max(next, now);
+        } else {
+            const int64_t wait = int64_t(pause_ms) - int64_t((now - motion_start) / 1000);
+            if (wait > 0) clock_.SleepMs(static_cast<uint32_t>(wait));
+            due_ = clock_.NowUs();
+        }
+    }
+
+    OperatorUi& ui_;
+    DialogState& state_;
+    CUsbIO& link_;
+    const CDataInfo& data_;
+    Clock& clock_;
+    const Pacing pacing_;
+    uint64_t due_ = 0;  // when the next command is due
+    int frames_ = 0;    // board frames of the current motion so far
+    bool sent_in_pass_ = false;
+    bool link_lost_ = false;
+};
+
+}  // namespace
+
+PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state, bool play_all) {
+    if (state.m_bPlaying) return PlaybackStart::Refused;
+    // A connection attempt or a ROM transfer holds the link.
+    if (state.m_bLinkBusy) {
+        ui.ConsolePrint("操作は無効です\r\n");
+        return PlaybackStart::Refused;
+    }
+    state.m_bCommandSent = false;
+    state.m_nCommandIndex = 0;
+    if (!state.LinkOpen() || !state.m_pUsbIO) {
+        state.m_bRobotActive = false;
+        return PlaybackStart::PreviewOnly;
+    }
+    state.m_bRobotActive = true;
+    state.m_bPlayAll = play_all;
+    state.m_bPlaying = true;
+    return PlaybackStart::Live;
+}
+
+void RequestStop(DialogState& state) {
+    state.m_bPlaying = false;
+}
+
+void SetPlayControls(OperatorUi& ui, bool play_all, bool enable) {
+    for (Control c :
+         {Control::PlayAll, Control::Play, Control::MoveUp, Control::MoveDown, Control::MotionList,
+          Control::BacField, Control::Delete, Control::PortList, Control::RateList})
+        ui.EnableControl(c, enable);
+    const Control pressed = play_all ? Control::PlayAll : Control::Play;
+    if (enable)
+        ui.SetCaption(pressed, play_all ? "全再生" : "再生");
+    else
+        ui.SetCaption(pressed, "中止");
+}
+
+PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, Pacing pacing) {
+    PlaybackResult result;
+    const bool play_all = state.m_bPlayAll;
+    // Refused: nothing else changes, and the window is not left playing.
+    CUsbIO* link = state.LinkOpen() ? state.m_pUsbIO.get() : nullptr;
+    if (!link) {
+        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        state.m_bPlaying = false;
+        return result;
+    }
+    if (!state.m_pDataInfo) {
+        ui.ConsolePrint("コマンド変換されていません\r\n");
+        state.m_bPlaying = false;
+        return result;
+    }
+    result.started = true;
+    const uint32_t failed_before = link->failed_exchanges();
+    SetPlayControls(ui, play_all, false);
+
+    Player player(ui, state, *link, *state.m_pDataInfo, pacing);
+    player.SetUpBoard();
+    // The pressed button, now "中止", is the stop button.
+    ui.EnableControl(play_all ? Control::PlayAll : Control::Play, true);
+    player.Play(play_all);
+
+    ui.ConsolePrint("モーター解放中\r\n");
+    link->FreeServos();
+    ui.ConsolePrint("モーション再生終了\r\n");
+    SetPlayControls(ui, play_all, true);
+    result.link_lost = player.link_lost();
+    result.failed_exchanges = static_cast<int>(link->failed_exchanges() - failed_before);
+    state.m_bPlaying = false;
+    return result;
+}
+
+}  // namespace quenlo

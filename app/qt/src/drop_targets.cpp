@@ -1,7 +1,5 @@
 #include "drop_targets.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
@@ -14,30 +12,6 @@ bool HasFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls())
         if (url.isLocalFile()) return true;
     return false;
-}
-
-QString Shown(const std::string& path) {
-    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-}
-
-// Accepts what carries files; a drop reaches only a widget that accepted its
-// drag-enter.
-template <class Event>
-void AcceptFiles(Event* event) {
-    if (HasFiles(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-template <class Handler>
-void HandleDrop(QDropEvent* event, const Handler& handler) {
-    if (!HasFiles(event->mimeData()) || !handler) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    handler(DroppedPaths(*event->mimeData()));
 }
 
 }  // namespace
@@ -54,45 +28,54 @@ std::vector<std::string> DroppedPaths(const QMimeData& data) {
     return paths;
 }
 
+void AcceptFileDrag(QDropEvent* event) {
+    if (HasFiles(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TakeFileDrop(QDropEvent* event, const DropHandler& handler) {
+    if (!HasFiles(event->mimeData()) || !handler) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    handler(DroppedPaths(*event->mimeData()));
+}
+
 }  // namespace quenlo::qt
 
-using quenlo::qt::AcceptFiles;
-using quenlo::qt::HandleDrop;
-using quenlo::qt::Shown;
-
 namespace {
+
 constexpr int kPathRole = Qt::UserRole;
+
+QByteArray ToBytes(const std::string& path) {
+    return QByteArray(path.data(), static_cast<qsizetype>(path.size()));
 }
 
-CBacSel::CBacSel(QWidget* parent) : QLineEdit(parent) {
-    setReadOnly(true);
-    setAcceptDrops(true);
-}
-
-void CBacSel::SetPath(const std::string& path) {
-    setText(Shown(path));
-    setProperty("path", QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-}
-
-std::string CBacSel::Path() const {
-    const QByteArray bytes = property("path").toByteArray();
+std::string FromBytes(const QByteArray& bytes) {
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-void CBacSel::dragEnterEvent(QDragEnterEvent* event) {
-    AcceptFiles(event);
-}
-void CBacSel::dragMoveEvent(QDragMoveEvent* event) {
-    AcceptFiles(event);
-}
-void CBacSel::dropEvent(QDropEvent* event) {
-    HandleDrop(event, on_drop_);
+}  // namespace
+
+CBacSel::CBacSel(QWidget* parent) : FileDropTarget(parent) {
+    setReadOnly(true);
 }
 
-CTraSel::CTraSel(QWidget* parent) : QListWidget(parent) {
+void CBacSel::SetPath(const std::string& path) {
+    setText(QFile::decodeName(ToBytes(path)));
+    setProperty("path", ToBytes(path));
+}
+
+std::string CBacSel::Path() const {
+    return FromBytes(property("path").toByteArray());
+}
+
+CTraSel::CTraSel(QWidget* parent) : FileDropTarget(parent) {
     setSortingEnabled(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
 }
@@ -102,30 +85,18 @@ void CTraSel::AppendPath(const std::string& path) {
 }
 
 void CTraSel::InsertPath(int row, const std::string& path) {
-    auto* item = new QListWidgetItem(Shown(path));
-    item->setData(kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    auto* item = new QListWidgetItem(QFile::decodeName(ToBytes(path)));
+    item->setData(kPathRole, ToBytes(path));
     insertItem(row, item);
 }
 
 std::string CTraSel::PathAt(int row) const {
     const QListWidgetItem* entry = item(row);
-    if (!entry) return {};
-    const QByteArray bytes = entry->data(kPathRole).toByteArray();
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return entry ? FromBytes(entry->data(kPathRole).toByteArray()) : std::string();
 }
 
 std::vector<std::string> CTraSel::Paths() const {
     std::vector<std::string> paths;
     for (int i = 0; i < count(); ++i) paths.push_back(PathAt(i));
     return paths;
-}
-
-void CTraSel::dragEnterEvent(QDragEnterEvent* event) {
-    AcceptFiles(event);
-}
-void CTraSel::dragMoveEvent(QDragMoveEvent* event) {
-    AcceptFiles(event);
-}
-void CTraSel::dropEvent(QDropEvent* event) {
-    HandleDrop(event, on_drop_);
 }

@@ -3,13 +3,13 @@
 // the list of paths, as bytes, in drop order, and hands it to the window.
 #pragma once
 
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <functional>
 #include <string>
 #include <vector>
 
-class QDropEvent;
 class QMimeData;
 
 namespace quenlo::qt {
@@ -20,44 +20,48 @@ using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
 inline constexpr size_t kDroppedPathLimit = 99;
 std::vector<std::string> DroppedPaths(const QMimeData& data);
 
+// Accepts a drag that carries files: a drop reaches only a widget that accepted
+// its drag-enter.
+void AcceptFileDrag(QDropEvent* event);
+// Hands the dropped files' paths to the handler.
+void TakeFileDrop(QDropEvent* event, const DropHandler& handler);
+
+// A widget that takes files dropped on it. Widgets' own drop handling takes
+// text only, so the file drops are handled here.
+template <class Widget>
+class FileDropTarget : public Widget {
+  public:
+    explicit FileDropTarget(QWidget* parent) : Widget(parent) { this->setAcceptDrops(true); }
+    void set_drop_handler(DropHandler handler) { on_drop_ = std::move(handler); }
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override { AcceptFileDrag(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { AcceptFileDrag(event); }
+    void dropEvent(QDropEvent* event) override { TakeFileDrop(event, on_drop_); }
+
+  private:
+    DropHandler on_drop_;
+};
+
 }  // namespace quenlo::qt
 
-// Read-only, single line; its text is the model's path. QLineEdit's own drop
-// handling takes text only, so the file drops are handled here.
-class CBacSel : public QLineEdit {
+// Read-only, single line; its text is the model's path.
+class CBacSel : public quenlo::qt::FileDropTarget<QLineEdit> {
   public:
     explicit CBacSel(QWidget* parent);
-    void set_drop_handler(quenlo::qt::DropHandler handler) { on_drop_ = std::move(handler); }
     // The path as bytes; the text shows it decoded.
     void SetPath(const std::string& path);
     std::string Path() const;
-
-  protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
-  private:
-    quenlo::qt::DropHandler on_drop_;
 };
 
 // Unsorted; each entry is one motion's path, in play order. The same path may
 // stand more than once. Drag events reach a list through its viewport, whose
 // events the view's handlers receive.
-class CTraSel : public QListWidget {
+class CTraSel : public quenlo::qt::FileDropTarget<QListWidget> {
   public:
     explicit CTraSel(QWidget* parent);
-    void set_drop_handler(quenlo::qt::DropHandler handler) { on_drop_ = std::move(handler); }
     void AppendPath(const std::string& path);
     void InsertPath(int row, const std::string& path);
     std::string PathAt(int row) const;
     std::vector<std::string> Paths() const;
-
-  protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
-  private:
-    quenlo::qt::DropHandler on_drop_;
 };

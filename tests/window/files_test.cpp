@@ -1,5 +1,6 @@
 // Models and motions in the window: drops, the automatic conversion, Convert,
 // and the motion list's editing with the rules between them.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -67,10 +68,10 @@ TEST_F(FilesTest, DropsOnTheModelField) {
 
 TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
     ASSERT_TRUE(DropTra({File("bow.tra"), File("notes.txt"), File("wave.TRA")}));
-    EXPECT_EQ(ConsoleSince(started_), "TRAにドロップされたファイルの数 = 3\n TRA = " + File("bow.tra") +
-                                   "\n " + File("notes.txt") +
-                                   "は、TRAファイルではありません\n TRA = " + File("wave.TRA") +
-                                   "\n");
+    EXPECT_EQ(ConsoleSince(started_),
+              "TRAにドロップされたファイルの数 = 3\n TRA = " + File("bow.tra") + "\n " +
+                  File("notes.txt") + "は、TRAファイルではありません\n TRA = " + File("wave.TRA") +
+                  "\n");
     EXPECT_EQ(List()->Paths(), (std::vector<std::string>{File("bow.tra"), File("wave.TRA")}));
     EXPECT_TRUE(Enabled(1017));
 
@@ -120,7 +121,13 @@ TEST_F(FilesTest, LibraryDiagnosticsShowUpToTwoHundredPerCommand) {
               std::string::npos);
     EXPECT_NE(lines.find("line=204 < bogus199 >\n"), std::string::npos);
     EXPECT_EQ(lines.find("bogus200 "), std::string::npos);
-    EXPECT_TRUE(lines.ends_with("診断メッセージ 2800 行を省略しました\n")) << lines;
+    // The rest is counted: the 2800 left, and whatever else the command wrote.
+    int held = 0;
+    const size_t at = lines.rfind("診断メッセージ ");
+    ASSERT_NE(at, std::string::npos) << lines;
+    EXPECT_EQ(std::sscanf(lines.c_str() + at, "診断メッセージ %d 行を省略しました\n", &held), 1);
+    EXPECT_GE(held, 2800);
+    EXPECT_TRUE(lines.ends_with("行を省略しました\n"));
 }
 
 TEST_F(FilesTest, ConvertButtonChecksThenConverts) {

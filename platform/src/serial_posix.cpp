@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -196,23 +197,7 @@ class PosixSerialPort : public SerialPort {
                got.c_oflag == want.c_oflag && got.c_lflag == want.c_lflag;
     }
 
-    // Why open() or the lock failed, in the words an operator acts on.
-    static std::string OpenReason(int err) {
-        switch (err) {
-            case EACCES:
-            case EPERM:
-                return "permission denied (is the user in the dialout group?)";
-            case EBUSY:
-            case EWOULDBLOCK:
-                return "busy: another program has it open";
-            case ENOENT:
-            case ENODEV:
-            case ENXIO:
-                return "no such device";
-            default:
-                return std::strerror(err);
-        }
-    }
+    std::string OpenReason(int err) const { return SerialOpenReason(path_, err); }
 
     // Each failure keeps its own line above this layer; this one adds the
     // device and the system's reason, so the cases can be told apart.
@@ -233,6 +218,30 @@ class PosixSerialPort : public SerialPort {
 
 std::unique_ptr<SerialPort> MakeSystemSerialPort() {
     return std::make_unique<PosixSerialPort>();
+}
+
+std::string SerialOpenReason(const std::string& path, int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM: {
+            // Serial devices belong to a group whose members may use them.
+            std::string owner = "dialout";
+            struct stat st {};
+            if (stat(path.c_str(), &st) == 0 && st.st_gid != 0)
+                if (const struct group* g = getgrgid(st.st_gid)) owner = g->gr_name;
+            return "permission denied; add your user to the group " + owner +
+                   " (sudo usermod -aG " + owner + " $USER) and log in again";
+        }
+        case EBUSY:
+        case EWOULDBLOCK:
+            return "busy: another program has it open";
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "no such device";
+        default:
+            return std::strerror(error);
+    }
 }
 
 std::string SerialDevicePath(const std::string& name) {

@@ -186,6 +186,48 @@ TEST(CliRomImage, FaultyBoardsAreToldApartAndNothingIsLost) {
     }
 }
 
+// The image carries the playback rate: the boot program's last two system
+// register writes hold the rate's base-period code in bits 4-5, and the board
+// replaying the image times every move by it.
+TEST(CliRom, ImageSetsTheBasePeriodOfTheRate) {
+    struct Rate {
+        int index;
+        uint16_t code;  // bits 4-5
+        uint32_t period_ms;
+    };
+    TempDir dir;
+    for (const Rate& rate : {Rate{0, 0x00, 10}, Rate{3, 0x30, 25}, Rate{6, 0x10, 15}}) {
+        std::string out;
+        ASSERT_EQ(RunCli("rom " + kExamples + "/robot.bac " + kExamples + "/bow.tra --rate " +
+                             std::to_string(rate.index) + " -o " + dir / "image",
+                         &out),
+                  0);
+        char line[64];
+        std::snprintf(line, sizeof line, " システムレジスタ $%04X\n", 0x8003 | rate.code);
+        EXPECT_NE(out.find(line), std::string::npos) << rate.index;
+
+        // The program's two-byte RAM writes to address 0, in the order stored.
+        const Bytes image = ReadFile(dir / "image");
+        std::vector<uint16_t> values;
+        for (size_t pc = 0; pc + 1 < image.size() && pc < 0x800 && image[pc] != 0xFF;
+             pc += image[pc])
+            if (image[pc] == 9 && image[pc + 1] == 0x00 && image[pc + 2] == 0x02 &&
+                image[pc + 3] == 0 && image[pc + 4] == 0 && image[pc + 5] == 0)
+                values.push_back(static_cast<uint16_t>(image[pc + 6] | image[pc + 7] << 8));
+        EXPECT_EQ(values, (std::vector<uint16_t>{0x0002, static_cast<uint16_t>(0x0003 | rate.code),
+                                                 static_cast<uint16_t>(0x8003 | rate.code)}))
+            << rate.index;
+
+        quenlo::sim::BoardSim board;
+        board.LoadRom(image);
+        const quenlo::sim::RunResult run = board.RunRom({});
+        ASSERT_TRUE(run.ok) << run.stop_reason;
+        ASSERT_GT(run.moves.size(), 3u);
+        for (const quenlo::sim::Move& m : run.moves)
+            EXPECT_EQ(m.duration_ms, m.speed * rate.period_ms) << rate.index;
+    }
+}
+
 TEST(CliRom, FailuresExitWithOne) {
     TempDir dir;
     EXPECT_EQ(

@@ -207,6 +207,14 @@ TEST(SerialPort, DevicePathPutsBareNamesUnderDev) {
     EXPECT_EQ(SerialDevicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(SerialDevicePath("/dev/pts/3"), "/dev/pts/3");
     EXPECT_EQ(SerialDevicePath("./board"), "./board");
+    // The port list's names are opened there.
+    for (const SerialDevice& d : ListSerialDevices()) {
+        const size_t open = d.friendly_name.rfind(" (");
+        ASSERT_NE(open, std::string::npos) << d.friendly_name;
+        const std::string name =
+            d.friendly_name.substr(open + 2, d.friendly_name.size() - open - 3);
+        EXPECT_EQ(access(SerialDevicePath(name).c_str(), F_OK), 0) << d.friendly_name;
+    }
 }
 
 }  // namespace

@@ -120,6 +120,11 @@ std::unique_ptr<SerialPort> MakeSystemSerialPort();
 // Device path for a port name: names without a directory live under /dev.
 std::string SerialDevicePath(const std::string& name);
 
+// Why a serial device cannot be opened, in the words an operator acts on.
+// Without the permission to open it: the group that owns the device (usually
+// dialout) and how to join it.
+std::string SerialOpenReason(const std::string& path, int error);
+
 // ---- Serial devices --------------------------------------------------------
 // One serial device of the system, in the system's order. friendly_name is
 // "<description> (<port name>)", e.g. "FT232R USB UART (ttyUSB0)".

@@ -1,0 +1,101 @@
+// Library diagnostics on file descriptor 2: captured line by line for the
+// console, passed on to the real standard error, limited per operation.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "quenlo/core.h"
+#include "quenlo/platform.h"
+
+namespace quenlo {
+namespace {
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buf[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    return text;
+}
+
+// More than a pipe holds (64 KiB), written on the capturing thread itself:
+// the reader must keep draining while nobody reads the lines yet.
+TEST(StderrCapture, LinesArriveInOrderAndPassThroughWithoutBlockingTheWriter) {
+    char real_path[] = "/tmp/quenlo-stderr-XXXXXX";
+    const int real = mkstemp(real_path);
+    ASSERT_GE(real, 0);
+    unlink(real_path);
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(real, 2);
+
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::string written;
+    {
+        StderrCapture capture([&](std::string_view line) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(line);
+        });
+        ASSERT_TRUE(capture.active());
+        for (int i = 0; i < 2000; ++i) {
+            char line[128];
+            const int n = std::snprintf(line, sizeof line, " bad number line=%d %s\n", i + 1,
+                                        std::string(80, 'x').c_str());
+            written.append(line, static_cast<size_t>(n));
+            std::fputs(line, stderr);
+        }
+        std::fputs("tail\r\nno end", stderr);
+        written += "tail\r\nno end";
+        capture.Sync();
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(lines.size(), 2001u);  // the unfinished line waits for its end
+        EXPECT_EQ(lines[0].substr(0, 18), " bad number line=1");
+        EXPECT_EQ(lines[1999].substr(0, 21), " bad number line=2000");
+        EXPECT_EQ(lines[2000], "tail");
+    }
+    EXPECT_EQ(lines.back(), "no end");  // delivered when the capture ends
+
+    dup2(saved, 2);
+    close(saved);
+    EXPECT_EQ(ReadAll(real), written);
+    close(real);
+
+    DiagnosticLimit limit;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(limit.Take(), i < 200) << i;
+    EXPECT_EQ(limit.End(), "診断メッセージ 1802 行を省略しました\r\n");
+    EXPECT_TRUE(limit.Take());
+    EXPECT_EQ(limit.End(), "");
+}
+
+// Root may open any device, so the permission case is checked by its text.
+TEST(SerialOpenReason, PermissionNamesTheGroupThatOwnsTheDevice) {
+    EXPECT_EQ(SerialOpenReason("/nonexistent/ttyUSB7", EACCES),
+              "permission denied; add your user to the group dialout "
+              "(sudo usermod -aG dialout $USER) and log in again");
+    char path[] = "/tmp/quenlo-tty-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const gid_t gid = getegid() != 0 ? getegid() : 20;
+    const struct group* g = getgrgid(gid);
+    if (chown(path, static_cast<uid_t>(-1), gid) == 0 && g) {
+        const std::string name = g->gr_name;
+        EXPECT_NE(SerialOpenReason(path, EPERM)
+                      .find("group " + name + " (sudo usermod -aG " + name + " $USER)"),
+                  std::string::npos);
+    }
+    unlink(path);
+}
+
+}  // namespace
+}  // namespace quenlo

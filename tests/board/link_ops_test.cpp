@@ -2,6 +2,7 @@
 // disconnecting through it, and the ROM button's refusals and transfer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -193,13 +194,20 @@ TEST(TransferToRom, RefusesInOrderAsksAndShowsTheBytesWritten) {
     EXPECT_TRUE(state.m_bConverted);
     EXPECT_EQ(board.reboot_count(), 1);
 
-    // From nothing to everything written, never backwards.
+    // Writing, then reading back: each from nothing to all of it, never backwards.
     ASSERT_GE(ui.progress.size(), 3u);
     const size_t total = ui.progress.front().second;
     EXPECT_EQ(ui.progress.front().first, 0u);
-    EXPECT_EQ(ui.progress.back(), std::make_pair(total, total));
-    for (size_t i = 1; i < ui.progress.size(); ++i)
-        EXPECT_LE(ui.progress[i - 1].first, ui.progress[i].first);
+    const auto written_all =
+        std::find(ui.progress.begin(), ui.progress.end(), std::make_pair(total, total));
+    ASSERT_NE(written_all, ui.progress.end());
+    const size_t phase_end = static_cast<size_t>(written_all - ui.progress.begin()) + 1;
+    EXPECT_EQ(ui.progress.back().first, ui.progress.back().second);
+    for (size_t i = 1; i < ui.progress.size(); ++i) {
+        if (i != phase_end) {
+            EXPECT_LE(ui.progress[i - 1].first, ui.progress[i].first) << i;
+        }
+    }
     size_t written = 0;
     for (uint32_t a = 0; a < board.rom().size(); ++a) written += board.RomWritten(a);
     EXPECT_EQ(total, written);

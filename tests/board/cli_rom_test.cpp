@@ -323,7 +323,8 @@ TEST(CliOutput, ResultOnStandardOutputAndWriteErrorsAreFailures) {
 
 // Every subcommand answers --help; every mistake on the command line has one form.
 TEST(CliArguments, HelpAndMistakes) {
-    for (const char* command : {"info", "frames", "connect", "rom", "rom-read", "rom-write"}) {
+    for (const char* command :
+         {"info", "frames", "connect", "rom", "rom-read", "rom-write", "play"}) {
         std::string out;
         EXPECT_EQ(RunCli(std::string(command) + " --help", &out), 0) << command;
         EXPECT_NE(out.find(std::string("Usage: quenlo-cli ") + command), std::string::npos) << out;
@@ -333,6 +334,8 @@ TEST(CliArguments, HelpAndMistakes) {
         {"rom m.bac --interval x -o f", "quenlo-cli rom: --interval: takes a list index, 0 to 4\n"},
         {"connect", "quenlo-cli connect: --port is required\n"},
         {"bogus", "quenlo-cli: unknown command 'bogus'\n"},
+        {"play --port p m.bac a.tra b.tra --motion 2",
+         "quenlo-cli play: --motion: takes a list position, 0 to 1\n"},
         {"rom m.bac -o f --backup b", "quenlo-cli rom: --backup requires --port\n"},
         {"rom-read --port p --from 0x20 --to '$10' -o f",
          "quenlo-cli rom-read: --from: must be below --to (0x20 to $10 holds no byte)\n"},

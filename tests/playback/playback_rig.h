@@ -78,16 +78,32 @@ class TestClock : public quenlo::ManualClock {
     std::function<void(size_t)> on_deadline;  // with the number of deadlines so far
 };
 
-// The model has two servos; motion 0 has five commands, motion 1 two.
+// A model with two servos; motion 0 has five commands of 1, 2, 3, 1 and 4
+// frames, motion 1 two of 1 and 4.
+struct TestFiles {
+    std::string dir = conversion_test::TempFolder();
+    std::string bac =
+        conversion_test::WriteBac(dir + "robot.bac", {{"body"}, {"a(ID-00)"}, {"b(OD-01R)"}});
+    std::vector<std::string> motions = {
+        conversion_test::WriteTra(dir + "m0.tra",
+                                  conversion_test::MakeMotion({0, 2, 5, 6, 10}, {"a", "b"})),
+        conversion_test::WriteTra(dir + "m1.tra", conversion_test::MakeMotion({0, 4}, {"a"}))};
+};
+
+// Commands of a motion-list entry, as converted.
+inline std::vector<Bytes> CommandsOf(const CDataInfo& data, int entry) {
+    std::vector<Bytes> out;
+    const int index = data.FindMotion(entry);
+    for (int j = 0; j < data.GetFrameCount(index); ++j) {
+        const uint8_t* c = data.GetFrameCommand(index, j);
+        out.emplace_back(c, c + c[0]);
+    }
+    return out;
+}
+
 struct Rig {
     explicit Rig(int rate = quenlo::kDefaultRate) {
-        using namespace conversion_test;
-        const std::string dir = TempFolder();
-        const std::string bac =
-            WriteBac(dir + "robot.bac", {{"body"}, {"a(ID-00)"}, {"b(OD-01R)"}});
-        const std::string m0 = WriteTra(dir + "m0.tra", MakeMotion({0, 2, 5, 6, 10}, {"a", "b"}));
-        const std::string m1 = WriteTra(dir + "m1.tra", MakeMotion({0, 4}, {"a"}));
-        state.m_pDataInfo = quenlo::RunConversion(ui, bac, {m0, m1}, rate);
+        state.m_pDataInfo = quenlo::RunConversion(ui, files.bac, files.motions, rate);
         EXPECT_TRUE(state.m_pDataInfo);
         ui.console.clear();
         ui.rate = rate;
@@ -107,17 +123,7 @@ struct Rig {
         return quenlo::PlayMotions(ui, state, pacing);
     }
 
-    // Commands of a motion-list entry, as converted.
-    std::vector<Bytes> Commands(int entry) const {
-        std::vector<Bytes> out;
-        const CDataInfo& data = *state.m_pDataInfo;
-        const int index = data.FindMotion(entry);
-        for (int j = 0; j < data.GetFrameCount(index); ++j) {
-            const uint8_t* c = data.GetFrameCommand(index, j);
-            out.emplace_back(c, c + c[0]);
-        }
-        return out;
-    }
+    std::vector<Bytes> Commands(int entry) const { return CommandsOf(*state.m_pDataInfo, entry); }
 
     // What reached the board after the set-up (the playback's commands and the
     // release), and when, in microseconds of the clock.
@@ -141,6 +147,7 @@ struct Rig {
     }
 
     quenlo::LogCapture log;  // the link's hex dumps and failures
+    TestFiles files;
     TestClock clock;
     quenlo::sim::BoardSim board;
     quenlo::DialogState state;

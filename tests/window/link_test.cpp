@@ -53,7 +53,8 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     dlg_.reset();  // one window at a time captures standard error
     dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
     dlg_->show();
-    EXPECT_EQ(Console(), "setup\n0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\nOpenGL setup\n");
+    EXPECT_EQ(Console(),
+              "setup\n0 : FT232R USB UART [ FT232R USB UART (ttyUSB0) ]\nOpenGL setup\n");
     devices_.push_back({"USB Serial", "USB Serial (ttyACM0)"});
     Ports()->showPopup();
     Ports()->hidePopup();

@@ -102,15 +102,24 @@ void COpenGLUtil::DrawGrid() {
 
 namespace {
 
-void EmitFace(const PreviewFace& face) {
-    const auto& c = face.colour;
-    const GLfloat dim[4] = {0.2f * c[0], 0.2f * c[1], 0.2f * c[2], c[3]};
-    const GLfloat specular[4] = {face.specular, face.specular, face.specular, 1.0f};
-    glColor4fv(c.data());
-    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, dim);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, dim);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, specular);
-    glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, face.shininess);
+bool SameMaterial(const PreviewFace& a, const PreviewFace& b) {
+    return a.colour == b.colour && a.specular == b.specular && a.shininess == b.shininess;
+}
+
+// A face's colour and material, then its corners. The material is given again
+// only where it differs from the face before: the state is the same, and the
+// list replays faster.
+void EmitFace(const PreviewFace& face, const PreviewFace* before) {
+    if (!before || !SameMaterial(face, *before)) {
+        const auto& c = face.colour;
+        const GLfloat dim[4] = {0.2f * c[0], 0.2f * c[1], 0.2f * c[2], c[3]};
+        const GLfloat specular[4] = {face.specular, face.specular, face.specular, 1.0f};
+        glColor4fv(c.data());
+        glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, dim);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, dim);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, specular);
+        glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, face.shininess);
+    }
     const int corners = face.is_quad ? 4 : 3;
     for (int k = 0; k < corners; ++k) {
         glNormal3fv(face.normals[static_cast<size_t>(k)].data());
@@ -124,14 +133,16 @@ void CompileFaces(const PreviewBone& bone) {
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 0);
     glEnable(GL_COLOR_MATERIAL);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glBegin(GL_TRIANGLES);
-    for (const PreviewFace& f : bone.faces)
-        if (!f.is_quad) EmitFace(f);
-    glEnd();
-    glBegin(GL_QUADS);
-    for (const PreviewFace& f : bone.faces)
-        if (f.is_quad) EmitFace(f);
-    glEnd();
+    for (const bool quads : {false, true}) {
+        glBegin(quads ? GL_QUADS : GL_TRIANGLES);
+        const PreviewFace* before = nullptr;
+        for (const PreviewFace& f : bone.faces) {
+            if (f.is_quad != quads) continue;
+            EmitFace(f, before);
+            before = &f;
+        }
+        glEnd();
+    }
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ void CPreviewScene::PlaySegment(int32_t startup, int32_t period, int32_t count, 
                 if (bones_[b]) SetPose(*bones_[b], ToInt32(frame));
         }
         if (repaint_) repaint_();
-        if (stop_) return;
+        if (stop_requested()) return;
         const int32_t wait = ToInt32(std::min(total - played, static_cast<float>(period)));
         const int32_t d =
             static_cast<int32_t>(frame_start + static_cast<uint32_t>(wait) - clock.NowMs());

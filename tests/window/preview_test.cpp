@@ -6,6 +6,7 @@
 
 #include "mviewer.h"
 #include "preview_gl.h"
+#include "test_files.h"
 #include "window_fixture.h"
 
 namespace window_test {
@@ -85,6 +86,43 @@ TEST_F(PreviewPanel, APreviewThreadWaitsForItsFrameUntilTheWindowCloses) {
     waiting.join();
     EXPECT_EQ(answer, 0);
     EXPECT_FALSE(viewer_->RepaintAndWait());
+}
+
+// Without a link the preview plays alone; closing the window ends it after
+// the frame shown, and the window waits for it before freeing the renderer.
+TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
+    const std::string dir = conversion_test::TempFolder();
+    const std::string nod = conversion_test::WriteTra(
+        dir + "nod.tra", conversion_test::MakeMotion({0, 4, 8}, {"body", "head"},
+                                                     {{0, 0, 1}, {0, 1, 1}, {0, 0, 1}}));
+    Ctl<QComboBox>(1007)->setCurrentIndex(0);  // 10 ms
+    ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
+    ASSERT_TRUE(DropTra({nod}));
+    ASSERT_TRUE(dlg_->m_bConverted);
+    size_t mark = Console().size();
+    dlg_->StartPreview(false);
+    EXPECT_TRUE(dlg_->m_bPlaying);
+    ASSERT_TRUE(WaitFor([&] { return !dlg_->m_bPlaying; }));
+    EXPECT_EQ(ConsoleSince(mark).rfind("モーション #0 再生\n frame=", 0), 0u) << ConsoleSince(mark);
+    EXPECT_NE(ConsoleSince(mark).find("\n end "), std::string::npos);
+
+    // The wave lasts 5 s at 25 ms; the window closes a moment into it.
+    Ctl<CTraSel>(1010)->setCurrentRow(0);
+    dlg_->DeleteEntry();
+    Ctl<QComboBox>(1007)->setCurrentIndex(3);
+    ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
+    ASSERT_TRUE(dlg_->m_bConverted);
+    mark = Console().size();
+    dlg_->StartPreview(false);
+    WaitFor([] { return false; }, 300);
+    dlg_->reject();  // the close button
+    EXPECT_FALSE(dlg_->m_bPlaying);
+    EXPECT_EQ(dlg_->renderer(), nullptr);
+    const std::string said = ConsoleSince(mark);
+    const size_t frame = said.find(" frame=");
+    ASSERT_NE(frame, std::string::npos) << said;
+    EXPECT_LT(std::stoi(said.substr(frame + 7)), 200) << "stopped before the end";
+    EXPECT_NE(said.find("\n end "), std::string::npos);
 }
 
 }  // namespace

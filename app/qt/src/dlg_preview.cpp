@@ -29,9 +29,27 @@ void CQuenloDlg::ShowConversion(CDataInfo& data) {
     viewer_->update();
 }
 
+void CQuenloDlg::StartPreview(bool play_all) {
+    if (!m_pOpenGL || !viewer_ || !viewer_->ready() || preview_worker_.Running()) return;
+    m_pOpenGL->ClearStop();
+    if (!m_bRobotActive) {
+        m_bPlayAll = play_all;
+        m_bPlaying = true;
+    }
+    // Each frame is painted by this thread while the preview thread waits.
+    m_pOpenGL->SetRepaint([viewer = viewer_] { viewer->RepaintAndWait(); });
+    COpenGLUtil* renderer = m_pOpenGL.get();
+    if (!preview_worker_.Start(
+            [this, renderer] { quenlo::AnimatePreview(*this, *this, *renderer); }))
+        if (!m_bRobotActive) m_bPlaying = false;
+}
+
+// The window is closing: the preview thread ends after the frame shown, and
+// waits for no frame any more.
 void CQuenloDlg::StopPreview() {
     m_bPlaying = false;
     if (m_pOpenGL) m_pOpenGL->RequestStop();
+    if (viewer_) viewer_->StopWaiting();
 }
 
 // After the workers have been joined: nothing draws or poses any more.

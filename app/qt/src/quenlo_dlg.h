@@ -74,6 +74,10 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void TransferToRom();
     // The system's serial devices not listed yet join the port list.
     void ListPorts();
+    // The preview thread of a playback (CVantiAnime): with the robot active it
+    // follows the live thread step by step, else it plays alone. Nothing
+    // happens without a preview.
+    void StartPreview(bool play_all);
     COpenGLUtil* renderer() { return m_pOpenGL.get(); }
     CMviewer* viewer() { return viewer_; }
 
@@ -126,7 +130,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void ApplyPlayButtons();
     void SetUpPreview();
     void ClosePreview();
-    // The preview thread's stop: the step ends after the frame shown. Never waits.
+    // The preview thread's stop at close: it ends after the frame shown. Never waits.
     void StopPreview();
 
     void PortChosen(int index);

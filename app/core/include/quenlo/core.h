@@ -25,6 +25,7 @@
 #include "quenlo/platform.h"
 
 class CDataInfo;
+class CPreviewScene;
 class CUsbIO;
 
 namespace quenlo {
@@ -307,6 +308,19 @@ struct PlaybackResult {
 // interval, and always ends by releasing the servos and clearing m_bPlaying.
 // The refusals (no link, no conversion) end it at once with m_bPlaying cleared.
 PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, Pacing pacing = Pacing::Chained);
+
+// ---- The preview thread ----------------------------------------------------
+// The preview's frame period for a playback-rate list index: the board's base
+// period, 10, 15, 20 or 25 ms; 1 ms for no selection.
+int PreviewPeriodMs(int rate_index);
+
+// The preview thread's body (CVantiAnime): walks the converted motions, poses
+// the scene's bones frame by frame at the rate's period and has each frame
+// painted through the scene's repaint. With the robot active it shows the
+// step whose command the live thread has just sent, and leaves the console,
+// the controls and m_bPlaying to that thread. Clearing m_bPlaying ends it
+// after the frame shown.
+void AnimatePreview(OperatorUi& ui, DialogState& state, CPreviewScene& scene);
 
 // The motor codes the board is set up with: the conversion's list, as many as
 // the model has motors.

@@ -83,10 +83,11 @@ const Workload& Load() {
 struct Traffic {
     size_t commands = 0;
     size_t sent = 0;
+    size_t received = 0;  // four bytes a command, n + 3 for a read of n
     bool ok = false;
 };
 
-// One whole transfer: connect, image, reboot. keep_log formats every hex dump
+// One whole transfer: connect, image, read-back, reboot. keep_log formats every hex dump
 // into a string as the console pane would receive it.
 Traffic TransferOnce(const quenlo::RomContent& content, bool keep_log) {
     std::string log;
@@ -103,8 +104,11 @@ Traffic TransferOnce(const quenlo::RomContent& content, bool keep_log) {
         const size_t before = board.frames().size();
         t.ok = quenlo::WriteRomImage(ui, link, content);
         t.commands = board.frames().size() - before;
-        for (size_t i = before; i < board.frames().size(); ++i)
-            t.sent += board.frames()[i].bytes.size();
+        for (size_t i = before; i < board.frames().size(); ++i) {
+            const std::vector<uint8_t>& f = board.frames()[i].bytes;
+            t.sent += f.size();
+            t.received += f.size() == 11 && f[1] == 0x00 && f[2] == 0x23 ? f[9] + 3u : 4u;
+        }
     }
     quenlo::SetLogSink({});
     benchmark::DoNotOptimize(log.data());
@@ -140,10 +144,10 @@ BENCHMARK(AcknowledgeCheck);
 void PrintWireTimes() {
     const Workload& w = Load();
     const Traffic t = TransferOnce(w.content, false);
-    // 8E1: start, 8 data, parity and stop bits; every command gets four reply bytes.
-    const double bits = 11.0 * static_cast<double>(t.sent + 4 * t.commands);
-    std::printf("ROM transfer of %s: %zu commands, %zu bytes out, %zu bytes back\n",
-                w.source.c_str(), t.commands, t.sent, 4 * t.commands);
+    // 8E1: start, 8 data, parity and stop bits.
+    const double bits = 11.0 * static_cast<double>(t.sent + t.received);
+    std::printf("ROM transfer and read-back of %s: %zu commands, %zu bytes out, %zu bytes back\n",
+                w.source.c_str(), t.commands, t.sent, t.received);
     for (double baud : {115200.0, 625000.0, 1250000.0})
         std::printf("  on the wire at %7.0f baud: %8.1f ms (%.3f ms per command)\n", baud,
                     1000.0 * bits / baud, 1000.0 * bits / baud / static_cast<double>(t.commands));

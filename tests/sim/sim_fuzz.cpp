@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes on the line and arbitrary ROM images.
-// Besides crashes it checks what must always hold: every reply is a whole or
-// (once) partial four-byte answer echoing a command byte, the image never
-// grows past the ROM, and a replay always stops within its limits.
+// Besides crashes it checks what must always hold: replies follow each other
+// whole, each as long as its first byte says and ending in its checksum (a
+// four-byte answer, or n + 3 bytes for a read), except that a fault may cut
+// the last to three bytes; the image never grows past the ROM, and a replay
+// always stops within its limits.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -14,6 +16,25 @@ void Require(bool ok) {
     if (!ok) std::abort();
 }
 
+void RequireWholeReplies(const std::vector<uint8_t>& reply) {
+    size_t i = 0;
+    while (i < reply.size()) {
+        const size_t length = reply[i];
+        Require(length >= 4);
+        if (reply.size() - i < length) {
+            Require(reply.size() - i == 3);  // the partial reply of a fault
+            return;
+        }
+        unsigned sum = 0;
+        for (size_t k = i; k + 1 < i + length; ++k) sum += reply[k];
+        Require(static_cast<uint8_t>(sum) == reply[i + length - 1]);
+        // An answer to anything but a memory command acknowledges or refuses.
+        if (length == 4 && reply[i + 1] != 0x00)
+            Require(reply[i + 2] == quenlo::sim::kAck || reply[i + 2] == quenlo::sim::kNack);
+        i += length;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -23,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.nack_bad_sum = data[0] & 1;
     if (data[0] & 2) o.partial_reply_at = data[1] & 7;
     if (data[0] & 4) o.silent_after = data[1] >> 4;
+    if (data[0] & 16) o.no_read = true;
+    if (data[0] & 32) o.corrupt_rom_at = data[1] * 16u;
     BoardSim board(o);
     uint64_t now = 0;
     board.SetTimeSource([&now] { return now; });
@@ -44,9 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (n > size - pos) n = size - pos;
             reply.clear();
             board.Feed(data + pos, n, reply);
-            Require(reply.size() % 4 == 0 || reply.size() % 4 == 3);
-            for (size_t i = 0; i + 2 < reply.size(); i += 4)
-                Require(reply[i] == 4 && (reply[i + 2] == kAck || reply[i + 2] == kNack));
+            RequireWholeReplies(reply);
             pos += n;
             now += data[pos - 1] * 1000u;
         }

@@ -54,12 +54,6 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
     return ReadBack::Same;
 }
 
-// Reads report to the caller's progress, else to the window's bar.
-ReadProgress ProgressOf(OperatorUi& ui, const RomTransferOptions& options) {
-    if (options.progress) return options.progress;
-    return [&ui](size_t done, size_t total) { ui.ShowProgress(done, total); };
-}
-
 }  // namespace
 
 namespace detail {
@@ -72,7 +66,7 @@ bool Interrupted(OperatorUi& ui) {
 bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
     ui.ConsolePrint("バックアップ中\r\n");
     std::vector<uint8_t> rom;
-    if (!ReadRomRange(link, 0, end, rom, ProgressOf(ui, options)) || !options.backup(rom)) {
+    if (!ReadRomRange(link, 0, end, rom, options.progress) || !options.backup(rom)) {
         ui.ConsolePrint("バックアップできませんでした\r\n");
         ui.ConsolePrint("転送しません\r\n");
         return false;
@@ -83,7 +77,7 @@ bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions
 
 bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
     if (options.verify) {
-        const ReadBack result = CompareWritten(ui, link, ProgressOf(ui, options));
+        const ReadBack result = CompareWritten(ui, link, options.progress);
         if (result == ReadBack::Differs || result == ReadBack::Failed) return Interrupted(ui);
     }
     ui.ConsolePrint("転送が終わりました\r\n");

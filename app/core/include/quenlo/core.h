@@ -179,7 +179,8 @@ struct RomTransferOptions {
     // When set, gets the ROM from address 0 up to the image's last byte, read
     // before the first write; answering false stops the transfer unwritten.
     std::function<bool(const std::vector<uint8_t>& rom)> backup;
-    ReadProgress progress;  // of the backup and the read-back; unset: ui.ShowProgress
+    // Of the backup and the read-back (ShowProgress counts the bytes written).
+    ReadProgress progress;
 };
 
 // Writes boot program, play loop, servo settings and motion slots into the

@@ -2,7 +2,6 @@
 // trace shows arriving, in order, and the console lines; SIGTERM as the stop.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 
 #include "../sim/sim_process.h"
@@ -13,24 +12,9 @@ using playback_test::CommandsOf;
 using playback_test::IsRelease;
 using playback_test::TestFiles;
 using quenlo::sim::test::SimProcess;
+using quenlo::sim::test::TraceFrames;
 
 namespace {
-
-// Every frame the board received, from its trace.
-std::vector<Bytes> TraceFrames(const std::string& path) {
-    std::vector<Bytes> frames;
-    std::ifstream in(path);
-    const std::regex rx("\"rx\": \"([0-9A-F ]*)\"");
-    std::smatch m;
-    for (std::string line; std::getline(in, line);) {
-        if (!std::regex_search(line, m, rx)) continue;
-        Bytes f;
-        std::istringstream hex(m[1].str());
-        for (unsigned b; hex >> std::hex >> b;) f.push_back(static_cast<uint8_t>(b));
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 // The console lines of quenlo-cli's output (hex dumps and link progress left
 // out), up to the end or to the first line that starts with `until`.

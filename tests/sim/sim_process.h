@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -122,6 +123,21 @@ inline int RunCommand(const std::string& command, std::string* output = nullptr)
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Every frame the board received, in order, from its --trace file.
+inline std::vector<std::vector<uint8_t>> TraceFrames(const std::string& path) {
+    std::vector<std::vector<uint8_t>> frames;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const size_t rx = line.find("\"rx\": \"");
+        if (rx == std::string::npos) continue;
+        std::istringstream hex(line.substr(rx + 7, line.find('"', rx + 7) - rx - 7));
+        std::vector<uint8_t> frame;
+        for (unsigned b; hex >> std::hex >> b;) frame.push_back(static_cast<uint8_t>(b));
+        frames.push_back(frame);
+    }
+    return frames;
 }
 
 }  // namespace quenlo::sim::test

@@ -5,6 +5,7 @@
 #include <QtTest/QTest>
 #include <filesystem>
 
+#include "conversion.h"
 #include "sim_process.h"
 #include "window_fixture.h"
 
@@ -15,6 +16,7 @@ using quenlo::sim::test::ReadFile;
 using quenlo::sim::test::RunCommand;
 using quenlo::sim::test::SimProcess;
 using quenlo::sim::test::TempDir;
+using quenlo::sim::test::TraceFrames;
 
 class LinkTest : public WindowTest {
   protected:
@@ -253,6 +255,60 @@ TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
     EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
     EXPECT_EQ(dlg_->m_pDataInfo, nullptr);
     EXPECT_TRUE(Console().ends_with("このツールを終了してください\n")) << Console();
+}
+
+// Play and Play all drive the board; the button that started a playback stops
+// it after the command on its way, and the servos are released.
+TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    dlg_->SelectPort(-1, Board(sim, {"--trace", dir_ / "trace"}));
+    ASSERT_TRUE(WaitForLink());
+    Convert(0);  // bow and wave, 10 ms frames
+    auto* play = Ctl<QPushButton>(1015);
+    auto* play_all = Ctl<QPushButton>(1017);
+    auto playing = [this] { return dlg_->LivePlaybackRunning(); };
+    const std::string released = "モーター解放中\nモーション再生終了\n";
+
+    // Play with no entry selected: the bow, whole.
+    size_t mark = Console().size();
+    play->click();
+    ASSERT_TRUE(WaitFor([&] { return play->text() == "中止"; }));
+    ASSERT_TRUE(WaitFor([&] { return !playing(); }));
+    std::string console = ConsoleSince(mark);
+    EXPECT_TRUE(
+        console.starts_with("RCB-4HV初期化中\nモーション #0 再生\n モーターコマンド数 21\n"
+                            " frame=161 time="))
+        << console;
+    EXPECT_TRUE(console.ends_with(released)) << console;
+    std::vector<std::vector<uint8_t>> bow;
+    const int bow_index = dlg_->m_pDataInfo->FindMotion(0);
+    for (int j = 0; j < 21; ++j) {
+        const uint8_t* c = dlg_->m_pDataInfo->GetFrameCommand(bow_index, j);
+        bow.emplace_back(c, c + c[0]);
+    }
+    const auto frames = TraceFrames(dir_ / "trace");
+    ASSERT_GT(frames.size(), 23u);
+    EXPECT_EQ(std::vector(frames.end() - 23, frames.end() - 2), bow);
+    EXPECT_EQ(frames.back().size(), 79u);  // every servo free
+    EXPECT_EQ(play->text(), "再生");
+
+    // Play all, stopped during the bow: the wave never starts.
+    mark = Console().size();
+    play_all->click();
+    ASSERT_TRUE(WaitFor([&] { return dlg_->m_nCommandIndex >= 3; }));
+    EXPECT_EQ(play_all->text(), "中止");
+    EXPECT_TRUE(Enabled(1017));
+    EXPECT_FALSE(Enabled(1015) || Enabled(1001) || Enabled(1007) || Enabled(1010) || Enabled(1013));
+    play_all->click();
+    ASSERT_TRUE(WaitFor([&] { return !playing(); }));
+    console = ConsoleSince(mark);
+    EXPECT_TRUE(console.starts_with("モーターリセット中\nモーション #0 再生\n"));
+    EXPECT_EQ(console.find("モーション #1"), std::string::npos) << console;
+    EXPECT_TRUE(console.ends_with(released)) << console;
+    EXPECT_EQ(play->text(), "再生");
+    EXPECT_EQ(play_all->text(), "全再生");
+    EXPECT_TRUE(Enabled(1015) && Enabled(1017) && Enabled(1001) && Enabled(1007) && Enabled(1010));
+    EXPECT_FALSE(dlg_->m_bPlaying);
 }
 
 }  // namespace

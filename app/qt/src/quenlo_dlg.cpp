@@ -24,9 +24,9 @@
 #include "about_dlg.h"
 #include "conversion.h"
 #include "dialog_units.h"
-#include "preview_gl.h"
 #include "drop_targets.h"
 #include "port_combo.h"
+#include "preview_gl.h"
 #include "quenlo/platform.h"
 #include "ui_thread.h"
 #include "usbio.h"
@@ -73,8 +73,11 @@ void PlaceLabel(QWidget* parent, const DialogUnits& du, const char* text, int x,
 }  // namespace
 
 CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
-    : QDialog(parent), port_scan_(std::move(devices)), link_worker_(this),
-      preview_worker_(this, [this] { StopPreview(); }) {
+    : QDialog(parent),
+      port_scan_(std::move(devices)),
+      link_worker_(this),
+      preview_worker_(this, [this] { StopPreview(); }),
+      motion_worker_(this, [this] { quenlo::RequestStop(*this); }) {
     setWindowTitle("Quenlo");
     setWindowIcon(quenlo::qt::ProgramIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -83,6 +86,7 @@ CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
     setFont(quenlo::qt::DialogFont());
     AddWorker(link_worker_);
     AddWorker(preview_worker_);
+    AddWorker(motion_worker_);
     BuildControls();
     ConnectControls();
     // Captures stack on fd 2 and must end in reverse order: one window at a
@@ -197,7 +201,8 @@ void CQuenloDlg::ConnectControls() {
     motion_list_->set_drop_handler(
         [this](const std::vector<std::string>& paths) { DropTra(paths); });
 
-    // Playback (1015, 1017) joins here.
+    connect(play_button_, &QPushButton::clicked, this, [this] { PlayPressed(false); });
+    connect(play_all_button_, &QPushButton::clicked, this, [this] { PlayPressed(true); });
 
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ShowAbout(); });

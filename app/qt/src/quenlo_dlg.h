@@ -54,6 +54,14 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void ShowProgress(size_t done, size_t total) override;
     // Builds the preview of a conversion and turns the camera to it.
     void ShowConversion(CDataInfo& data) override;
+    // What a playback reads and the controls it locks.
+    int SelectedMotion() override;
+    int MotionCount() override;
+    int RateIndex() override;
+    int IntervalIndex() override;
+    bool LoopChecked() override;
+    void EnableControl(quenlo::Control control, bool enable) override;
+    void SetCaption(quenlo::Control control, std::string_view caption) override;
 
     // ---- Operations (window thread) --------------------------------------
     // The command line's files and port, once the window shows.
@@ -80,6 +88,10 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void StartPreview(bool play_all);
     COpenGLUtil* renderer() { return m_pOpenGL.get(); }
     CMviewer* viewer() { return viewer_; }
+
+    // Play or Play all pressed: starts a playback, or stops the one running.
+    void PlayPressed(bool play_all);
+    bool LivePlaybackRunning() const { return motion_worker_.Running(); }
 
     // Play and Play all follow the conversion rules; link work holds them off.
     void EnablePlay(bool enable);
@@ -178,5 +190,6 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     quenlo::qt::WorkerThread link_worker_;
     std::unique_ptr<COpenGLUtil> m_pOpenGL;  // the preview's renderer; null without OpenGL
     quenlo::qt::WorkerThread preview_worker_;
+    quenlo::qt::WorkerThread motion_worker_;  // CVantiMotion: the live playback
     std::vector<quenlo::qt::WorkerThread*> workers_;
 };

@@ -309,6 +309,15 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
     EXPECT_EQ(play_all->text(), "全再生");
     EXPECT_TRUE(Enabled(1015) && Enabled(1017) && Enabled(1001) && Enabled(1007) && Enabled(1010));
     EXPECT_FALSE(dlg_->m_bPlaying);
+
+    // Closing mid-motion: the window waits for the release, then frees the link.
+    mark = Console().size();
+    play->click();
+    ASSERT_TRUE(WaitFor([&] { return dlg_->m_nCommandIndex >= 2; }));
+    dlg_->reject();
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_TRUE(ConsoleSince(mark).ends_with(released)) << ConsoleSince(mark);
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ void CQuenloDlg::PlayPressed(bool play_all) {
         case quenlo::PlaybackStart::PreviewOnly:
             break;
     }
-    // The preview thread joins here: it follows the live thread, or plays alone.
+    // With the live thread the preview follows the robot; without, it plays alone.
+    StartPreview(play_all);
 }
 
 int CQuenloDlg::SelectedMotion() {

@@ -144,6 +144,9 @@ class CPreviewScene {
     // largest extent. False after a failure line on standard error.
     bool CreateBacObject(float* size_out, const CDataInfo& data);
     void ClearBacObject();
+    // A new GL context holds none of the bones' display lists: they are
+    // compiled again at the next draw.
+    void ForgetDisplayLists();
     // Every bone of the model plays its track of this motion (none beyond them).
     void SelectMotion(int motion);
     // Track 0 of every bone, posed at frame 0.

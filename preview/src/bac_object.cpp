@@ -175,6 +175,13 @@ void CPreviewScene::ClearBacObject() {
     bones_.clear();
 }
 
+void CPreviewScene::ForgetDisplayLists() {
+    std::lock_guard<std::mutex> lock(pose_mutex_);
+    for (const auto& bone : bones_)
+        if (bone) bone->display_list = 0;
+    retired_lists_.clear();
+}
+
 size_t CPreviewScene::PosedBoneCount() const {
     return std::min<size_t>(bones_.size(), fnbacGetBoneNumber());
 }

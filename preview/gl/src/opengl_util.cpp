@@ -7,6 +7,7 @@
 
 bool COpenGLUtil::InitOpenGL(int32_t width, int32_t height) {
     if (!glGetString(GL_VERSION)) return false;
+    ForgetDisplayLists();  // made in another context, if any
     glClearColor(0.8f, 0.8f, 0.8f, 1.0f);
     glClearDepth(1.0);
     glEnable(GL_DEPTH_TEST);

@@ -44,9 +44,11 @@ void CMviewer::initializeGL() {
         ready_ = false;
         return;
     }
-    const QSurfaceFormat f = gl->format();
-    if (f.profile() == QSurfaceFormat::CoreProfile)
-        quenlo::LogErr("OpenGL: a core profile context draws nothing of the preview\n");
+    // OpenGL 1.1 drawing does nothing in a core profile.
+    if (gl->format().profile() == QSurfaceFormat::CoreProfile) {
+        quenlo::LogErr("OpenGL: only a core profile context; the preview stays empty\n");
+        ready_ = false;
+    }
 }
 
 void CMviewer::paintGL() {

@@ -34,8 +34,6 @@ bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port) {
 
 namespace {
 
-constexpr uint32_t kBaud[4] = {115200, 625000, 1250000, 115200};
-
 int RunConnect(const char* port) {
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
@@ -43,7 +41,7 @@ int RunConnect(const char* port) {
     if (speed < 0) return 1;
     char line[64];
     std::snprintf(line, sizeof line, "speed index %d (%u baud)\n", speed,
-                  static_cast<unsigned>(kBaud[speed]));
+                  static_cast<unsigned>(board::kSerialSpeeds[speed]));
     LogWrite(Stream::Out, line);
     return 0;
 }

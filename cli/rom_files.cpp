@@ -8,10 +8,11 @@
 #include <cstring>
 #include <fstream>
 
+#include "rcb4.h"
+
 namespace quenlo::cli {
 namespace {
 
-constexpr uint32_t kAddressLimit = 0x1000000;
 constexpr uint32_t kRedrawMs = 100;
 
 // Answers false for anything that is not a whole number in range.
@@ -112,7 +113,7 @@ CLI::Validator RomAddress(bool end) {
             uint64_t value = 0;
             if (!ParseAddress(text, value))
                 return "takes an address: decimal, or hexadecimal after 0x or $";
-            if (value > kAddressLimit || (!end && value == kAddressLimit))
+            if (value > board::kAddressLimit || (!end && value == board::kAddressLimit))
                 return text + " is beyond the board's 24-bit addresses";
             return {};
         },

@@ -9,24 +9,11 @@
 #include <vector>
 
 #include "quenlo/platform.h"
+#include "rcb4.h"
 
 class CUsbIO {
   public:
-    // ---- Board memory map ------------------------------------------------
-    static constexpr int kServoTableEntries = 36;  // servo numbers 0 to 35
-    static constexpr int kServoRecordSize = 20;
-    static constexpr uint32_t kRamServoTable = 0x0044;
-    static constexpr uint32_t kRamServoRecords = 0x0090;
-    static constexpr uint32_t kRomProgramEnd = 0x0800;  // boot program and loop end below
-    static constexpr uint32_t kRomServoTable = 0x0800;
-    static constexpr uint32_t kRomServoRecords = 0x0880;
-    static constexpr uint32_t kRomMotionBase = 0x0B80;
-    static constexpr uint32_t kRomSlotSize = 0x1000;
-    // Memory commands carry 24-bit addresses: no slot may reach beyond them.
-    static constexpr uint32_t kRomAddressLimit = 0x1000000;
-    // Memory reads: at most 248 bytes per request (the reply's length byte is 8
-    // bits); longer reads go out in requests of 128.
-    static constexpr int kLongestRead = 248;
+    // Memory reads longer than this go out in several requests.
     static constexpr int kReadChunk = 128;
     static constexpr int kReplyTimeoutMs = 1000;
     static constexpr int kWriteTimeoutMs = 1000;
@@ -116,15 +103,13 @@ class CUsbIO {
     // beyond it.
     static int MaxMotionSlots();
     static uint32_t RomLayoutEnd();
-    // Servo number of a motor code, -1 for a code that cannot be one.
-    static int ServoNumber(int32_t motor_code);
     // How many motors of the list get a servo record.
     static int RecordCount(int count, const int32_t* motors);
 
     // ---- State -----------------------------------------------------------
     uint16_t system_register() const { return system_register_; }
     void set_system_register(uint16_t value) { system_register_ = value; }
-    int speed_index() const { return (system_register_ >> 6) & 3; }
+    int speed_index() const { return quenlo::board::SpeedCode(system_register_); }
     const uint8_t* home_command() const { return home_command_; }
     int32_t rom_cursor() const { return rom_cursor_; }
     int32_t motion_write_address() const { return motion_write_address_; }
@@ -147,7 +132,6 @@ class CUsbIO {
     uint16_t system_register_ = 0;
     std::unique_ptr<quenlo::SerialPort> port_;
     uint8_t home_command_[256] = {};
-    uint8_t scratch_[4] = {};
     int32_t rom_cursor_ = 0;
     int32_t motion_write_address_ = 0;
     std::vector<RomRange> written_rom_;

@@ -10,6 +10,7 @@
 
 using quenlo::LogErr;
 using quenlo::LogOut;
+using namespace quenlo::board;
 
 namespace board_detail {
 
@@ -17,8 +18,8 @@ std::vector<Servo> PlacedServos(int count, const int32_t* motors, bool report) {
     std::vector<Servo> placed;
     if (!motors) return placed;
     for (int i = 0; i < count; ++i) {
-        const int servo = CUsbIO::ServoNumber(motors[i]);
-        if (servo < 0 || servo >= CUsbIO::kServoTableEntries) {
+        const int servo = ServoNumber(motors[i]);
+        if (servo < 0 || servo >= kServoTableEntries) {
             if (report)
                 LogErr("Motor %d (servo number %d) has no place in the servo table: left out.\n",
                        motors[i], servo);
@@ -29,17 +30,17 @@ std::vector<Servo> PlacedServos(int count, const int32_t* motors, bool report) {
     return placed;
 }
 
-void PutTable(const uint16_t (&table)[CUsbIO::kServoTableEntries], uint8_t* out) {
-    for (int i = 0; i < CUsbIO::kServoTableEntries; ++i) {
+void PutTable(const uint16_t (&table)[kServoTableEntries], uint8_t* out) {
+    for (int i = 0; i < kServoTableEntries; ++i) {
         out[2 * i] = static_cast<uint8_t>(table[i]);
         out[2 * i + 1] = static_cast<uint8_t>(table[i] >> 8);
     }
 }
 
 void FillRecord(uint8_t* record, int32_t motor_code) {
-    static const uint8_t kTemplate[CUsbIO::kServoRecordSize] = {
-        0x00, 0x00, 0, 0, 0,    0,    0x4C, 0x1D, 0x00, 0x00,
-        0,    0,    0, 0, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0x00};
+    static const uint8_t kTemplate[kServoRecordSize] = {0x00, 0x00, 0,    0,    0,    0,   0x4C,
+                                                        0x1D, 0x00, 0x00, 0,    0,    0,   0,
+                                                        0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0x00};
     std::memcpy(record, kTemplate, sizeof kTemplate);
     record[1] = static_cast<uint8_t>(motor_code % 100);
 }
@@ -51,12 +52,13 @@ uint8_t Checksum(const uint8_t* bytes, int n) {
 }
 
 void FillAllServoCommand(uint8_t (&command)[kAllServoLength], uint16_t position, uint8_t speed) {
-    static const uint8_t kHead[7] = {kAllServoLength, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x07};
+    static const uint8_t kHead[kServosSpeedByte] = {
+        kAllServoLength, kCmdServos, 0xFF, 0xFF, 0xFF, 0xFF, 0x07};
     std::memcpy(command, kHead, sizeof kHead);
-    command[7] = speed;
-    for (int i = 0; i < 35; ++i) {
-        command[8 + 2 * i] = static_cast<uint8_t>(position);
-        command[9 + 2 * i] = static_cast<uint8_t>(position >> 8);
+    command[kServosSpeedByte] = speed;
+    for (int i = 0; i < kAllServoCount; ++i) {
+        command[kServosHeader + 2 * i] = static_cast<uint8_t>(position);
+        command[kServosHeader + 1 + 2 * i] = static_cast<uint8_t>(position >> 8);
     }
     command[kAllServoLength - 1] = Checksum(command, kAllServoLength - 1);
 }
@@ -64,11 +66,6 @@ void FillAllServoCommand(uint8_t (&command)[kAllServoLength], uint16_t position,
 }  // namespace board_detail
 
 using namespace board_detail;
-
-int CUsbIO::ServoNumber(int32_t motor_code) {
-    if (motor_code < 0) return -1;
-    return motor_code / 100 + 2 * (motor_code % 100);
-}
 
 int CUsbIO::RecordCount(int count, const int32_t* motors) {
     return static_cast<int>(PlacedServos(count, motors, false).size());
@@ -87,8 +84,8 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
     }
     // Servos beyond the table cannot be driven; InitRam reports them.
     const std::vector<Servo> servos = PlacedServos(count, motors, false);
-    const int length = 2 * static_cast<int>(servos.size()) + 9;
-    if (length > 255) {
+    const int length = ServosLength(static_cast<int>(servos.size()));
+    if (length > kLongestFrame) {
         LogErr("Too many servos for one command (%zu).\n", servos.size());
         return false;
     }
@@ -98,37 +95,37 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
         return false;
     }
     command[0] = static_cast<uint8_t>(length);
-    command[1] = 0x10;
-    command[7] = speed;
+    command[1] = kCmdServos;
+    command[kServosSpeedByte] = speed;
     for (size_t i = 0; i < servos.size(); ++i) {
         command[2 + servos[i].number / 8] |= static_cast<uint8_t>(1u << (servos[i].number % 8));
-        command[8 + 2 * i] = static_cast<uint8_t>(position);
-        command[9 + 2 * i] = static_cast<uint8_t>(position >> 8);
+        command[kServosHeader + 2 * i] = static_cast<uint8_t>(position);
+        command[kServosHeader + 1 + 2 * i] = static_cast<uint8_t>(position >> 8);
     }
     command[length - 1] = Checksum(command.get(), length - 1);
     return Transfer(command.get(), length);
 }
 
 void CUsbIO::FreeServos() {
-    WriteRam16(0x0000, system_register_);
+    WriteRam16(kRamSystemRegister, system_register_);
     LogOut(" モーター(free)\n");
-    SendServoPosition(1, 0x8000, 0, nullptr);
+    SendServoPosition(1, kPositionFree, 0, nullptr);
     clock_.SleepMs(100);
 }
 
 void CUsbIO::HoldAndHome(int count, const int32_t* motors) {
-    WriteRam16(0x0000, system_register_ | 0x0001);
+    WriteRam16(kRamSystemRegister, system_register_ | kSysServoOutput);
     LogOut(" モーター(hold)\n");
-    SendServoPosition(1, 0x7FFF, 0, nullptr);
+    SendServoPosition(1, kPositionHold, 0, nullptr);
     LogOut(" sleep 500ms\n");
     clock_.SleepMs(500);
-    WriteRam16(0x0000, system_register_ | 0x0001);
+    WriteRam16(kRamSystemRegister, system_register_ | kSysServoOutput);
     clock_.SleepMs(100);
     LogOut(" モーター(home)\n");
     if (home_command_[0] != 0)
         Transfer(home_command_, home_command_[0]);
     else
-        SendServoPosition(255, 7500, count, motors);
+        SendServoPosition(255, kPositionCentre, count, motors);
     clock_.SleepMs(100);
     LogOut(" sleep 500ms\n");
     clock_.SleepMs(500);
@@ -137,19 +134,19 @@ void CUsbIO::HoldAndHome(int count, const int32_t* motors) {
 bool CUsbIO::InitRam(const uint8_t* home, int count, const int32_t* motors) {
     // Byte 7 is the speed of a multi-servo command: anything shorter is no home pose.
     home_command_[0] = 0;
-    if (home && home[0] >= 9) {
+    if (home && home[0] > kServosHeader) {
         const int length = home[0];
         std::memcpy(home_command_, home, static_cast<size_t>(length));
-        home_command_[7] = 255;
+        home_command_[kServosSpeedByte] = 255;
         home_command_[length - 1] = Checksum(home_command_, length - 1);
     }
 
     LogOut(" ICS OFF\n");
-    WriteRam16(0x0000, system_register_);
-    WriteRam16(0x0002, 0x0000);
+    WriteRam16(kRamSystemRegister, system_register_);
+    WriteRam16(kRamSetUpWord, 0x0000);
 
     uint16_t table[kServoTableEntries];
-    for (uint16_t& entry : table) entry = 0xFFFF;
+    for (uint16_t& entry : table) entry = kNoRecord;
     LogOut(" ICS INFO\n");
     const std::vector<Servo> servos = PlacedServos(count, motors, true);
     for (size_t i = 0; i < servos.size(); ++i) {
@@ -165,20 +162,20 @@ bool CUsbIO::InitRam(const uint8_t* home, int count, const int32_t* motors) {
     WriteRam(kRamServoTable, table_bytes, sizeof table_bytes);
 
     LogOut(" PIO INIT\n");
-    WriteRam16(0x0038, 0x03FF);
-    WriteRam16(0x003A, 0x0000);
+    WriteRam16(kRamPioDirection, kPioOutputs);
+    WriteRam16(kRamPioPort, 0x0000);
     LogOut(" vector jump clear\n");
-    WriteRam16(0x008C, 0xFFFF);
+    WriteRam16(kRamJumpVector, kJumpVectorCleared);
     LogOut(" モーター(free)\n");
-    SendServoPosition(1, 0x8000, 0, nullptr);
+    SendServoPosition(1, kPositionFree, 0, nullptr);
     clock_.SleepMs(250);
 
     LogOut(" ICS ON\n");
-    const uint16_t w = system_register_ & ~0x0030u;
-    WriteRam16(0x0000, w | 0x0001);
+    const uint16_t w = system_register_ & ~kSysPeriodBits;
+    WriteRam16(kRamSystemRegister, w | kSysServoOutput);
     HoldAndHome(count, motors);
     LogOut(" LED ON\n");
-    WriteRam16(0x0000, w | 0x8001);
+    WriteRam16(kRamSystemRegister, w | kSysLed | kSysServoOutput);
     LogOut(" RCB-4HV RAM初期化終了\n");
     return true;
 }

@@ -7,15 +7,12 @@
 #include "usbio.h"
 
 using quenlo::LogErr;
+using namespace quenlo::board;
 
 namespace {
 
-// Sub-type (destination << 4) | source: line 2, RAM 0, ROM 3.
-constexpr uint8_t kRamToLine = 0x20;
-constexpr uint8_t kRomToLine = 0x23;
 constexpr int kRequestLength = 11;
-constexpr int kReplyOverhead = 3;
-constexpr uint8_t kNack = 0x15;
+constexpr int kReplyOverhead = 3;  // length, 00, the bytes, sum
 
 }  // namespace
 
@@ -28,8 +25,8 @@ bool CUsbIO::ReadRom(uint32_t address, uint8_t* buffer, int n) {
 }
 
 bool CUsbIO::ReadMemory(uint8_t kind, uint32_t address, uint8_t* buffer, int n) {
-    if (n < 0 || (n > 0 && !buffer) || address >= kRomAddressLimit ||
-        n > static_cast<int>(kRomAddressLimit - address)) {
+    if (n < 0 || (n > 0 && !buffer) || address >= kAddressLimit ||
+        n > static_cast<int>(kAddressLimit - address)) {
         LogErr("The memory read at $%06X of %d bytes is outside the board's addresses.\n", address,
                n);
         return false;
@@ -42,7 +39,7 @@ bool CUsbIO::ReadMemory(uint8_t kind, uint32_t address, uint8_t* buffer, int n) 
         if (n - done - take == 1) --take;
         const uint32_t at = address + static_cast<uint32_t>(done);
         if (take == 1) {
-            const uint32_t from = at + 1 < kRomAddressLimit ? at : at - 1;
+            const uint32_t from = at + 1 < kAddressLimit ? at : at - 1;
             uint8_t two[2];
             if (!ReadRequest(kind, from, two, 2)) return false;
             buffer[done] = two[at - from];
@@ -56,7 +53,7 @@ bool CUsbIO::ReadMemory(uint8_t kind, uint32_t address, uint8_t* buffer, int n) 
 
 bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n) {
     uint8_t request[kRequestLength] = {kRequestLength,
-                                       0x00,
+                                       kCmdMemory,
                                        kind,
                                        0x00,
                                        0x00,
@@ -100,7 +97,7 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
                    got, got > 0 ? reply[0] : expected);
         return false;
     }
-    if (reply[0] == 4 && reply[2] == kNack) {
+    if (reply[0] == kReplyLength && reply[2] == kNack) {
         LogErr("The board refused the memory read at $%06X (NACK).\n", address);
         return false;
     }

@@ -6,15 +6,21 @@
 
 using quenlo::LogOut;
 using namespace board_detail;
+using namespace quenlo::board;
 
 namespace {
 
-constexpr int kRamWrite16Length = 9;
-constexpr int kAioWriteLength = 29;
+constexpr int kRamWrite16Length = kWriteOverhead + 2;
+constexpr int kAioWriteLength = kWriteOverhead + kAioBytes;
 constexpr int kCopyLength = 11;
-constexpr int kWaitLength = 25;
+constexpr int kWaitStepLength = 9;
 constexpr int kJumpLength = 7;
+constexpr int kWaitLength = kRamWrite16Length + kWaitStepLength + kJumpLength;
+constexpr int kReturnLength = 3;
 constexpr int kRecordsPerCopy = 12;
+// The system register as the boot program first sets it; then with the servos
+// powered and the base period, then with the LED as well.
+constexpr uint16_t kBootRegister = 0x0002;
 
 void PutAddress(uint8_t* out, uint32_t address) {
     out[0] = static_cast<uint8_t>(address);
@@ -61,17 +67,15 @@ bool CUsbIO::StoreAtCursor(uint8_t* command, int length) {
 }
 
 bool CUsbIO::StoreRamWrite16(uint32_t address, uint16_t value) {
-    scratch_[0] = static_cast<uint8_t>(value);
-    scratch_[1] = static_cast<uint8_t>(value >> 8);
-    uint8_t command[kRamWrite16Length] = {kRamWrite16Length, 0x00, 0x02};
+    uint8_t command[kRamWrite16Length] = {kRamWrite16Length, kCmdMemory, kLineToRam};
     PutAddress(command + 3, address);
-    command[6] = scratch_[0];
-    command[7] = scratch_[1];
+    command[6] = static_cast<uint8_t>(value);
+    command[7] = static_cast<uint8_t>(value >> 8);
     return StoreAtCursor(command, kRamWrite16Length);
 }
 
 bool CUsbIO::WriteRomCopy(uint32_t ram_target, uint32_t rom_source, int n) {
-    uint8_t command[kCopyLength] = {kCopyLength, 0x00, 0x03};
+    uint8_t command[kCopyLength] = {kCopyLength, kCmdMemory, kRomToRam};
     PutAddress(command + 3, ram_target);
     PutAddress(command + 6, rom_source);
     command[9] = static_cast<uint8_t>(n);
@@ -87,35 +91,39 @@ bool CUsbIO::WriteRomServoPosition(uint16_t position, uint8_t speed) {
 }
 
 bool CUsbIO::WriteRomWait(int ms) {
-    uint16_t n = static_cast<uint16_t>(ms / 100);
+    uint16_t n = static_cast<uint16_t>(ms / kWaitStepMs);
     if (n == 0) n = 1;
-    LogOut(" WAIT %dms set\r\n", n * 100);
-    if (!StoreRamWrite16(0x003C, n)) return false;
+    LogOut(" WAIT %dms set\r\n", n * kWaitStepMs);
+    if (!StoreRamWrite16(kRamWaitCounter, n)) return false;
     const uint32_t step = static_cast<uint32_t>(rom_cursor_);
-    uint8_t wait[9] = {0x09, 0x07, 0x82, 0x3C, 0x00, 0x00, 0x00, 0x80};
+    // One step of the counter; its operands are as the board's wait takes them.
+    uint8_t wait[kWaitStepLength] = {kWaitStepLength, kCmdCompare, 0x82, 0, 0, 0, 0x00, 0x80};
+    PutAddress(wait + 3, kRamWaitCounter);
     if (!StoreAtCursor(wait, sizeof wait)) return false;
-    uint8_t jump[kJumpLength] = {kJumpLength, 0x0B};
+    uint8_t jump[kJumpLength] = {kJumpLength, kCmdJump};
     PutAddress(jump + 2, step);
-    jump[5] = 0x04;
+    jump[5] = kWhileWaiting;
     return StoreAtCursor(jump, kJumpLength);
 }
 
 bool CUsbIO::StopSystem() {
     LogOut("システム停止\n");
-    return WriteRam16(0x0000, 0x8000);
+    return WriteRam16(kRamSystemRegister, kSysLed);
 }
 
 bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home, int period_code) {
-    const uint16_t period = static_cast<uint16_t>((period_code & 3) << 4);
+    const uint16_t period = static_cast<uint16_t>((period_code & 3) << kSysPeriodShift);
     if (!StopSystem()) return false;
     LogOut("プログラム転送\n");
     rom_cursor_ = 0;
     LogOut(" システムレジスタ $0002\n");
-    if (!StoreRamWrite16(0x0000, 0x0002)) return false;
+    if (!StoreRamWrite16(kRamSystemRegister, kBootRegister)) return false;
     LogOut(" PIO設定\n");
-    if (!StoreRamWrite16(0x0038, 0x03FF) || !StoreRamWrite16(0x003A, 0x0000)) return false;
+    if (!StoreRamWrite16(kRamPioDirection, kPioOutputs) || !StoreRamWrite16(kRamPioPort, 0x0000))
+        return false;
     LogOut(" AIO設定\n");
-    uint8_t aio[kAioWriteLength] = {kAioWriteLength, 0x00, 0x02, 0x0C, 0x00, 0x00};
+    uint8_t aio[kAioWriteLength] = {kAioWriteLength, kCmdMemory, kLineToRam};
+    PutAddress(aio + 3, kRamAio);
     if (!StoreAtCursor(aio, kAioWriteLength)) return false;
     LogOut(" モーターテーブル\n");
     if (!WriteRomCopy(kRamServoTable, kRomServoTable, 2 * kServoTableEntries)) return false;
@@ -135,44 +143,45 @@ bool CUsbIO::WriteBootProgram(int record_count, const uint8_t* home, int period_
     } while (remaining > 0);
 
     LogOut(" ジャンプベクター設定 $FFFF\n");
-    if (!StoreRamWrite16(0x008C, 0xFFFF)) return false;
-    LogOut(" システムレジスタ $%04X\n", 0x0003 | period);
-    if (!StoreRamWrite16(0x0000, 0x0003 | period)) return false;
+    if (!StoreRamWrite16(kRamJumpVector, kJumpVectorCleared)) return false;
+    const uint16_t running = kBootRegister | kSysServoOutput | period;
+    LogOut(" システムレジスタ $%04X\n", running);
+    if (!StoreRamWrite16(kRamSystemRegister, running)) return false;
     LogOut(" モーター(free)\n");
-    if (!WriteRomServoPosition(0x8000, 1)) return false;
+    if (!WriteRomServoPosition(kPositionFree, 1)) return false;
     LogOut(" モーター(hold)\n");
-    if (!WriteRomServoPosition(0x7FFF, 1)) return false;
+    if (!WriteRomServoPosition(kPositionHold, 1)) return false;
     if (!WriteRomWait(500)) return false;
     LogOut(" モーター(home)\n");
     if (home && home[0] > 0) {
         if (!WriteRom(static_cast<uint32_t>(rom_cursor_), home, home[0])) return false;
         rom_cursor_ += home[0];
-    } else if (!WriteRomServoPosition(7500, 100)) {
+    } else if (!WriteRomServoPosition(kPositionCentre, 100)) {
         return false;
     }
-    LogOut(" システムレジスタ $%04X\n", 0x8003 | period);
-    return StoreRamWrite16(0x0000, 0x8003 | period);
+    LogOut(" システムレジスタ $%04X\n", kSysLed | running);
+    return StoreRamWrite16(kRamSystemRegister, kSysLed | running);
 }
 
 bool CUsbIO::WriteMotionLoop(int motion_count, int wait_ms) {
     const uint32_t loop_start = static_cast<uint32_t>(rom_cursor_);
     for (int i = 0; i < motion_count; ++i) {
         LogOut(" LED(PIO) OFF\n");
-        if (!StoreRamWrite16(0x003A, 0x0000)) return false;
+        if (!StoreRamWrite16(kRamPioPort, 0x0000)) return false;
         if (!WriteRomWait(wait_ms)) return false;
         const uint16_t pattern = static_cast<uint16_t>((0x100 * (i + 1)) & 0x300);
         LogOut(" LED(PIO) ON %d\r\n", pattern);
-        if (!StoreRamWrite16(0x003A, pattern)) return false;
+        if (!StoreRamWrite16(kRamPioPort, pattern)) return false;
         LogOut(" モーションコール %d\n", i + 1);
         const uint32_t slot = kRomMotionBase + kRomSlotSize * static_cast<uint32_t>(i);
         LogOut(" CALL $%08X set\r\n", slot);
-        uint8_t call[kJumpLength] = {kJumpLength, 0x0C};
+        uint8_t call[kJumpLength] = {kJumpLength, kCmdCall};
         PutAddress(call + 2, slot);
         if (!StoreAtCursor(call, kJumpLength)) return false;
     }
     LogOut(" 繰り返し\n");
     LogOut(" JUMP $%08X set\r\n", loop_start);
-    uint8_t jump[kJumpLength] = {kJumpLength, 0x0B};
+    uint8_t jump[kJumpLength] = {kJumpLength, kCmdJump};
     PutAddress(jump + 2, loop_start);
     return StoreAtCursor(jump, kJumpLength);
 }
@@ -180,7 +189,7 @@ bool CUsbIO::WriteMotionLoop(int motion_count, int wait_ms) {
 bool CUsbIO::WriteServoSettings(int count, const int32_t* motors) {
     LogOut("設定データ転送\n");
     uint16_t table[kServoTableEntries];
-    for (uint16_t& entry : table) entry = 0xFFFF;
+    for (uint16_t& entry : table) entry = kNoRecord;
     uint32_t address = kRomServoRecords;
     const std::vector<Servo> servos = PlacedServos(count, motors, true);
     for (size_t i = 0; i < servos.size(); ++i) {
@@ -200,10 +209,8 @@ bool CUsbIO::WriteServoSettings(int count, const int32_t* motors) {
 }
 
 bool CUsbIO::WriteReturn() {
-    scratch_[0] = 0x03;
-    scratch_[1] = 0x0D;
-    scratch_[2] = 0x10;
-    const bool ok = WriteRom(static_cast<uint32_t>(motion_write_address_), scratch_, 3);
+    const uint8_t command[kReturnLength] = {kReturnLength, kCmdReturn, kReturnLength + kCmdReturn};
+    const bool ok = WriteRom(static_cast<uint32_t>(motion_write_address_), command, kReturnLength);
     LogOut(" RETURN\r\n");
     return ok;
 }
@@ -211,7 +218,7 @@ bool CUsbIO::WriteReturn() {
 bool CUsbIO::RebootBoard() {
     LogOut("システムリブート\n");
     static const uint8_t kReboot[5] = {0x03, 0x00, 0x00, 0x00, 0x00};
-    const bool ok = WriteRam(0x0000, kReboot, sizeof kReboot);
+    const bool ok = WriteRam(kRamSystemRegister, kReboot, sizeof kReboot);
     LogOut("Rom image forwarding end.\n");
     return ok;
 }

@@ -11,14 +11,11 @@
 
 using quenlo::LogErr;
 using quenlo::LogOut;
+using namespace quenlo::board;
 
 namespace {
 
-constexpr uint32_t kBaudRates[4] = {115200, 625000, 1250000, 115200};
-constexpr int kFramePeriodMs[4] = {10, 15, 20, 25};
-constexpr uint8_t kAcknowledgeCheck[3] = {0x03, 0xFE, 0x01};
-constexpr uint8_t kNack = 0x15;
-constexpr int kMemoryCommandOverhead = 7;
+constexpr uint8_t kAcknowledgeCheck[3] = {0x03, kCmdAckCheck, 0x01};
 
 }  // namespace
 
@@ -49,7 +46,7 @@ int CUsbIO::OpenPort(const char* name) {
     }
     // Opening again must not leave the previous device open.
     ClosePort();
-    switch (port_->Open(quenlo::SerialDevicePath(name), kBaudRates[speed_index()])) {
+    switch (port_->Open(quenlo::SerialDevicePath(name), kSerialSpeeds[speed_index()])) {
         case quenlo::SerialError::None:
             return 0;
         case quenlo::SerialError::Open:
@@ -80,10 +77,12 @@ int CUsbIO::Connect(const char* name) {
         // up, a partial reply, NACK) is not connected.
         const uint8_t image[2] = {static_cast<uint8_t>(system_register_),
                                   static_cast<uint8_t>(system_register_ >> 8)};
-        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck) && WriteRam(0x0000, image, 2))
+        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck) &&
+            WriteRam(kRamSystemRegister, image, 2))
             return speed_index();
         ClosePort();
-        system_register_ = static_cast<uint16_t>((system_register_ & ~0x00C0u) | (k << 6));
+        system_register_ =
+            static_cast<uint16_t>((system_register_ & ~kSysSpeedBits) | (k << kSysSpeedShift));
     }
     return -1;
 }
@@ -130,7 +129,7 @@ bool CUsbIO::Exchange(const uint8_t* frame, int length) {
     uint8_t res[256] = {};
     int got = 0;
     int failures = 0;
-    while (got < 4) {
+    while (got < kReplyLength) {
         uint8_t byte = 0;
         if (port_->ReadByte(byte, kReplyTimeoutMs) == 1) {
             res[got++] = byte;
@@ -150,18 +149,18 @@ bool CUsbIO::Exchange(const uint8_t* frame, int length) {
 }
 
 bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n) {
-    if (n < 0 || n > 255 - kMemoryCommandOverhead || (n > 0 && !data)) {
+    if (n < 0 || n > kLongestWrite || (n > 0 && !data)) {
         LogErr("The data does not fit one command (%d bytes).\n", n);
         return false;
     }
-    const int length = n + kMemoryCommandOverhead;
+    const int length = n + kWriteOverhead;
     std::unique_ptr<uint8_t[]> command(new (std::nothrow) uint8_t[length]);
     if (!command) {
         LogErr("The memory doesn't suffice.\n");
         return false;
     }
     command[0] = static_cast<uint8_t>(length);
-    command[1] = 0x00;
+    command[1] = kCmdMemory;
     command[2] = kind;
     command[3] = static_cast<uint8_t>(address);
     command[4] = static_cast<uint8_t>(address >> 8);
@@ -172,11 +171,11 @@ bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, in
 }
 
 bool CUsbIO::WriteRam(uint32_t address, const uint8_t* data, int n) {
-    return WriteMemory(0x02, address, data, n);
+    return WriteMemory(kLineToRam, address, data, n);
 }
 
 bool CUsbIO::WriteRom(uint32_t address, const uint8_t* data, int n) {
-    if (!WriteMemory(0x32, address, data, n)) return false;
+    if (!WriteMemory(kLineToRom, address, data, n)) return false;
     NoteRomWrite(address, data, n);
     return true;
 }
@@ -201,7 +200,7 @@ void CUsbIO::NoteRomWrite(uint32_t address, const uint8_t* data, int n) {
 }
 
 int CUsbIO::frame_period_ms() const {
-    return kFramePeriodMs[(system_register_ >> 4) & 3];
+    return kFramePeriodMs[PeriodCode(system_register_)];
 }
 
 void CUsbIO::WaitFrames(int frames, uint32_t start_ms) {

@@ -14,13 +14,6 @@
 #include <memory>
 #include <vector>
 
-// Motor code = group * 100 + ICS ID; servo number = group + 2 * ID, the servo's
-// bit in a command's bitmap and its order among the positions.
-int32_t ServoNumberOf(int32_t motor_code);
-
-// A command's bitmap has five bytes: servo numbers 0 to 39.
-inline constexpr int kFrameServoLimit = 40;
-
 // Servo position for a joint angle in degrees: 3500 at -135, 7500 at 0, 11500 at
 // +135, held at the ends beyond.
 int32_t PositionOf(int32_t angle);

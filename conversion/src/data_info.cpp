@@ -6,6 +6,7 @@
 #include "conversion.h"
 #include "figread.h"
 #include "quenlo/platform.h"
+#include "rcb4.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ bool CDataInfo::BuildMotorList() {
     }
     motor_list_.clear();
     motor_list_.reserve(static_cast<size_t>(n));
-    bool used[kFrameServoLimit] = {};
+    bool used[quenlo::board::kBitmapServos] = {};
     const unsigned bones = fnbacGetBoneNumber();
     for (unsigned j = 0; j < bones; ++j) {
         const int bone = static_cast<int>(j);
@@ -60,8 +61,8 @@ bool CDataInfo::BuildMotorList() {
         const int32_t code = grp * 100 + idx;
         mof_data_->AddServo(code);
         if (motor_list_.size() < static_cast<size_t>(n)) motor_list_.push_back(code);
-        const int s = ServoNumberOf(code);
-        if (s < 0 || s >= kFrameServoLimit) {
+        const int s = quenlo::board::ServoNumber(code);
+        if (s < 0 || s >= quenlo::board::kBitmapServos) {
             quenlo::LogErr(" BuildMotorList : servo %d of bone %s has no place in a command\r\n", s,
                            fnbacGetBoneName(bone));
         } else if (used[s]) {

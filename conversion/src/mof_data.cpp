@@ -6,11 +6,9 @@
 #include <limits>
 
 #include "conversion.h"
+#include "rcb4.h"
 
-int32_t ServoNumberOf(int32_t motor_code) {
-    if (motor_code < 0) return -1;
-    return motor_code / 100 + 2 * (motor_code % 100);
-}
+namespace board = quenlo::board;
 
 int32_t PositionOf(int32_t angle) {
     const int64_t h = std::clamp<int64_t>(int64_t{angle} + 180, 45, 315);
@@ -65,7 +63,7 @@ void CMofData::StoreValue(int32_t number, int32_t time, int32_t bone, int32_t mo
 }
 
 void CMofData::AddServo(int32_t motor_code) {
-    servos_.push_back(ServoNumberOf(motor_code));
+    servos_.push_back(board::ServoNumber(motor_code));
     std::sort(servos_.begin(), servos_.end());
 }
 
@@ -92,12 +90,12 @@ void CMofData::BuildFrame(int motion_index, const MofKey& key, int32_t previous_
     };
     std::vector<Slot> slots;
     slots.reserve(key.values.size());
-    uint8_t bitmap[5] = {};
+    uint8_t bitmap[board::kBitmapServos / 8] = {};
     MofPose pose;
     for (const MofValue& v : key.values) {
-        const int s = ServoNumberOf(v.motor_code);
+        const int s = board::ServoNumber(v.motor_code);
         // A servo beyond the bitmap has no place in any command or pose.
-        if (s < 0 || s >= kFrameServoLimit) continue;
+        if (s < 0 || s >= board::kBitmapServos) continue;
         pose.values.push_back(MofPoseValue{v.bone, v.roll, v.rotation, v.translation});
         // A second bone on the same servo would add a position the bitmap does
         // not announce; the first one drives it.
@@ -110,9 +108,9 @@ void CMofData::BuildFrame(int motion_index, const MofKey& key, int32_t previous_
                      [](const Slot& a, const Slot& b) { return a.servo < b.servo; });
 
     const size_t n = slots.size();
-    std::vector<uint8_t> frame(2 * n + 9, 0);
-    frame[0] = static_cast<uint8_t>((2 * n + 9) & 0xFF);
-    frame[1] = 0x10;
+    std::vector<uint8_t> frame(board::ServosLength(static_cast<int>(n)), 0);
+    frame[0] = static_cast<uint8_t>(frame.size() & 0xFF);
+    frame[1] = board::kCmdServos;
     std::copy(std::begin(bitmap), std::end(bitmap), frame.begin() + 2);
     const int64_t d = int64_t{key.time} - previous_time;
     const int64_t frames = d > 0 ? d * time_scale : int64_t{time_scale};
@@ -120,10 +118,11 @@ void CMofData::BuildFrame(int motion_index, const MofKey& key, int32_t previous_
     // would become a sudden one, so it is held at 255 and the move ends early.
     uint8_t speed = static_cast<uint8_t>(std::clamp<int64_t>(frames, 0, kMaxSpeed));
     if (frames > kMaxSpeed) speed_clamps_.push_back({motion.number, key.time, frames});
-    frame[7] = speed;
+    frame[board::kServosSpeedByte] = speed;
     for (size_t k = 0; k < n; ++k) {
-        frame[8 + 2 * k] = static_cast<uint8_t>(slots[k].position & 0xFF);
-        frame[9 + 2 * k] = static_cast<uint8_t>((slots[k].position >> 8) & 0xFF);
+        frame[board::kServosHeader + 2 * k] = static_cast<uint8_t>(slots[k].position & 0xFF);
+        frame[board::kServosHeader + 1 + 2 * k] =
+            static_cast<uint8_t>((slots[k].position >> 8) & 0xFF);
     }
     unsigned sum = 0;
     for (size_t k = 0; k + 1 < frame.size(); ++k) sum += frame[k];

@@ -134,7 +134,7 @@ TEST(InitRam, MotorsBeyondTheServoTableAreLeftOutWithOneLine) {
     EXPECT_EQ(log.err(),
               "Motor 118 (servo number 37) has no place in the servo table: left out.\n");
     EXPECT_EQ(CUsbIO::RecordCount(4, motors), 3);
-    EXPECT_EQ(CUsbIO::ServoNumber(-1), -1);
+    EXPECT_EQ(quenlo::board::ServoNumber(-1), -1);
 }
 
 }  // namespace

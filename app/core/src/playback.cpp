@@ -14,10 +14,8 @@ namespace {
 // Three failed exchanges in a row: the board is gone, not just a lost reply.
 constexpr int kLinkLostAfter = 3;
 
-// System register image: bit 0 servo output, bit 2 set for live playback,
-// bits 4-5 the base-period code.
-constexpr uint16_t kPlaybackBits = 0x0005;
-constexpr uint16_t kPeriodBits = 0x0030;
+// System register bits that live playback sets.
+constexpr uint16_t kPlaybackBits = board::kSysServoOutput | board::kSysLivePlay;
 
 // The commands of a motion-list entry; an entry whose file yielded no values
 // has no record and nothing to play.
@@ -33,7 +31,7 @@ MotionCommands CommandsOf(const CDataInfo& data, int entry) {
 }
 
 int SpeedOf(const uint8_t* command) {
-    return command[0] > 7 ? command[7] : 0;
+    return command[0] > board::kServosSpeedByte ? command[board::kServosSpeedByte] : 0;
 }
 
 // Times on the console are seconds and hundredths.
@@ -66,11 +64,12 @@ class Player {
         uint16_t image = link_.system_register();
         const int rate = ui_.RateIndex();
         if (rate >= 0 && rate < static_cast<int>(std::size(kRates)))
-            image = static_cast<uint16_t>((image & ~kPeriodBits) | kRates[rate].period_code << 4);
+            image = static_cast<uint16_t>((image & ~board::kSysPeriodBits) |
+                                          kRates[rate].period_code << board::kSysPeriodShift);
         image |= kPlaybackBits;
         link_.set_system_register(image);
         const uint8_t bytes[2] = {static_cast<uint8_t>(image), static_cast<uint8_t>(image >> 8)};
-        link_.WriteRam(0x0000, bytes, 2);
+        link_.WriteRam(board::kRamSystemRegister, bytes, 2);
         CheckLink();
     }
 

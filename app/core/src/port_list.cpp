@@ -111,7 +111,8 @@ void EndSelectPort(OperatorUi& ui, DialogState& state, int speed) {
     ui.SetPortEntry0("切断");
     state.m_nLinkSpeed = speed;
     const uint16_t image = state.m_pUsbIO ? state.m_pUsbIO->system_register() : 0;
-    ui.ShowLinkSpeeds(SpeedEntry((image >> 6) & 3), SpeedEntry((image >> 13) & 3));
+    ui.ShowLinkSpeeds(SpeedEntry(board::SpeedCode(image)),
+                      SpeedEntry((image >> board::kSysServoSpeedShift) & 3));
 }
 
 void SelectPort(OperatorUi& ui, DialogState& state, int index, const std::string& port_text) {

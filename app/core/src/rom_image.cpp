@@ -18,12 +18,11 @@ using Frames = std::vector<std::vector<uint8_t>>;
 
 constexpr int kReturnLength = 3;
 
-// Memory writes carry at most 248 data bytes (their own length byte is 8 bits).
-constexpr int kLongestFrame = 255 - 7;
-
-// A frame is stored with the length its byte 0 gives; it must hold that many.
+// A frame is stored with the length its byte 0 gives; it must hold that many,
+// and one ROM write must carry it.
 bool WellFormed(const std::vector<uint8_t>& frame) {
-    return !frame.empty() && frame[0] >= 3 && frame[0] <= kLongestFrame && frame[0] <= frame.size();
+    return !frame.empty() && frame[0] >= 3 && frame[0] <= board::kLongestWrite &&
+           frame[0] <= frame.size();
 }
 
 // The home command stored by the boot program: the first frame of motion 0.
@@ -48,26 +47,26 @@ int64_t SlotBytes(const Frames& frames) {
 bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home_length) {
     bool fits = true;
     const int64_t records_end =
-        CUsbIO::kRomServoRecords + int64_t{CUsbIO::kServoRecordSize} * records;
-    if (records_end > CUsbIO::kRomMotionBase) {
+        board::kRomServoRecords + int64_t{board::kServoRecordSize} * records;
+    if (records_end > board::kRomMotionBase) {
         ui.ConsolePrint("モーター設定が %lld バイト超過するため転送できません\r\n",
-                        static_cast<long long>(records_end - CUsbIO::kRomMotionBase));
+                        static_cast<long long>(records_end - board::kRomMotionBase));
         fits = false;
     }
     const int64_t program_end = int64_t{CUsbIO::BootProgramLength(records, home_length)} +
                                 CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size()));
     LogOut("ROM layout: boot program and play loop %lld of %u bytes\n",
-           static_cast<long long>(program_end), CUsbIO::kRomProgramEnd);
-    if (program_end > CUsbIO::kRomProgramEnd) {
+           static_cast<long long>(program_end), board::kRomProgramEnd);
+    if (program_end > board::kRomProgramEnd) {
         ui.ConsolePrint(
             "初期設定実行部とモーション再生部が %lld バイト超過するため転送できません\r\n",
-            static_cast<long long>(program_end - CUsbIO::kRomProgramEnd));
+            static_cast<long long>(program_end - board::kRomProgramEnd));
         fits = false;
     }
     for (size_t i = 0; i < content.entries.size(); ++i) {
         const Frames& frames = content.entries[i];
-        const int64_t slot = CUsbIO::kRomMotionBase + int64_t{CUsbIO::kRomSlotSize} * i;
-        if (slot + CUsbIO::kRomSlotSize > CUsbIO::kRomAddressLimit) {
+        const int64_t slot = board::kRomMotionBase + int64_t{board::kRomSlotSize} * i;
+        if (slot + board::kRomSlotSize > board::kRomAddressLimit) {
             ui.ConsolePrint("モーション %zu はROMの範囲を超えるため転送できません\r\n", i + 1);
             fits = false;
             continue;
@@ -82,10 +81,10 @@ bool LayoutFits(OperatorUi& ui, const RomContent& content, int records, int home
         const int64_t used = SlotBytes(frames);
         LogOut(" motion %zu at $%06llX: %lld of %u bytes\n", i + 1,
                static_cast<unsigned long long>(slot), static_cast<long long>(used),
-               CUsbIO::kRomSlotSize);
-        if (used > CUsbIO::kRomSlotSize) {
+               board::kRomSlotSize);
+        if (used > board::kRomSlotSize) {
             ui.ConsolePrint("モーション %zu が %lld バイト超過するため転送できません\r\n", i + 1,
-                            static_cast<long long>(used - CUsbIO::kRomSlotSize));
+                            static_cast<long long>(used - board::kRomSlotSize));
             fits = false;
         }
     }
@@ -97,7 +96,7 @@ size_t ImageBytes(const RomContent& content, int records, int home_length) {
     size_t total =
         static_cast<size_t>(CUsbIO::BootProgramLength(records, home_length)) +
         static_cast<size_t>(CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size()))) +
-        static_cast<size_t>(records) * CUsbIO::kServoRecordSize + 2 * CUsbIO::kServoTableEntries;
+        static_cast<size_t>(records) * board::kServoRecordSize + 2 * board::kServoTableEntries;
     for (const Frames& frames : content.entries) total += static_cast<size_t>(SlotBytes(frames));
     return total;
 }
@@ -117,14 +116,14 @@ uint32_t RomImageEnd(const RomContent& content) {
     int64_t end = std::max<int64_t>({
         int64_t{CUsbIO::BootProgramLength(records, home ? home[0] : 0)} +
             CUsbIO::MotionLoopLength(static_cast<int>(content.entries.size())),
-        CUsbIO::kRomServoTable + 2 * CUsbIO::kServoTableEntries,
-        CUsbIO::kRomServoRecords + int64_t{CUsbIO::kServoRecordSize} * records,
+        board::kRomServoTable + 2 * board::kServoTableEntries,
+        board::kRomServoRecords + int64_t{board::kServoRecordSize} * records,
     });
     for (size_t i = 0; i < content.entries.size(); ++i)
-        end = std::max(end, CUsbIO::kRomMotionBase +
-                                int64_t{CUsbIO::kRomSlotSize} * static_cast<int64_t>(i) +
+        end = std::max(end, board::kRomMotionBase +
+                                int64_t{board::kRomSlotSize} * static_cast<int64_t>(i) +
                                 SlotBytes(content.entries[i]));
-    return static_cast<uint32_t>(std::min<int64_t>(end, CUsbIO::kRomAddressLimit));
+    return static_cast<uint32_t>(std::min<int64_t>(end, board::kRomAddressLimit));
 }
 
 bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
@@ -154,14 +153,14 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
     progress(static_cast<size_t>(CUsbIO::MotionLoopLength(motion_count)));
     ui.ConsolePrint("モーション再生部転送OK\r\n");
     if (!link.WriteServoSettings(motor_count, motors)) return detail::Interrupted(ui);
-    progress(static_cast<size_t>(records) * CUsbIO::kServoRecordSize +
-             2 * CUsbIO::kServoTableEntries);
+    progress(static_cast<size_t>(records) * board::kServoRecordSize +
+             2 * board::kServoTableEntries);
     ui.ConsolePrint("モーター設定実行部転送OK\r\n");
 
     for (int i = 0; i < motion_count; ++i) {
         const Frames& frames = content.entries[static_cast<size_t>(i)];
         link.set_motion_write_address(
-            static_cast<int32_t>(CUsbIO::kRomMotionBase + CUsbIO::kRomSlotSize * i));
+            static_cast<int32_t>(board::kRomMotionBase + board::kRomSlotSize * i));
         for (const std::vector<uint8_t>& frame : frames) {
             if (!link.WriteRom(static_cast<uint32_t>(link.motion_write_address()), frame.data(),
                                frame[0]))

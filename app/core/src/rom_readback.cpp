@@ -15,8 +15,7 @@ namespace {
 // Progress is told after every block of this many bytes.
 constexpr size_t kProgressBlock = 8 * CUsbIO::kReadChunk;
 
-// Memory writes carry at most 248 data bytes.
-constexpr size_t kRestoreChunk = 255 - 7;
+constexpr size_t kRestoreChunk = board::kLongestWrite;
 
 enum class ReadBack { Same, Differs, NoReads, Failed };
 
@@ -92,7 +91,7 @@ bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& opti
 bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>& out,
                   const ReadProgress& progress) {
     out.clear();
-    if (to < from || to > CUsbIO::kRomAddressLimit) {
+    if (to < from || to > board::kRomAddressLimit) {
         LogErr("The ROM range $%06X to $%06X cannot be read.\n", from, to);
         return false;
     }

@@ -64,24 +64,29 @@ bool FinishOutput(const char* command) {
     return false;
 }
 
-CLI::Option* AddRateOption(CLI::App& sub, int& rate) {
-    rate = kDefaultRate;
-    return sub
-        .add_option("--rate", rate,
-                    "playback-rate list index: 0 to 8 for 10, 15, 20, 25, 30, 40, 45, 50, 60 ms")
+namespace {
+
+// A list of the window as an option: its index, range-checked, with its default.
+CLI::Option* AddListOption(CLI::App& sub, const char* name, int& value, int fallback, int last,
+                           const char* help) {
+    value = fallback;
+    return sub.add_option(name, value, help)
         ->type_name("INDEX")
-        ->check(ListIndex(8))
+        ->check(ListIndex(last))
         ->capture_default_str();
 }
 
+}  // namespace
+
+CLI::Option* AddRateOption(CLI::App& sub, int& rate) {
+    return AddListOption(
+        sub, "--rate", rate, kDefaultRate, 8,
+        "playback-rate list index: 0 to 8 for 10, 15, 20, 25, 30, 40, 45, 50, 60 ms");
+}
+
 CLI::Option* AddIntervalOption(CLI::App& sub, int& interval) {
-    interval = kDefaultInterval;
-    return sub
-        .add_option("--interval", interval,
-                    "transition list index: 0 to 4 for none, 100 ms, 500 ms, 1 s, 2 s")
-        ->type_name("INDEX")
-        ->check(ListIndex(4))
-        ->capture_default_str();
+    return AddListOption(sub, "--interval", interval, kDefaultInterval, 4,
+                         "transition list index: 0 to 4 for none, 100 ms, 500 ms, 1 s, 2 s");
 }
 
 }  // namespace quenlo::cli

@@ -31,41 +31,39 @@ float ModelSize(const std::vector<float>& xyz, size_t count) {
     return size;
 }
 
+// Reads the model's positions or normals whole, three floats a point. False
+// after the failure line.
+bool ReadPoints(const char* what, unsigned (*count)(), void (*fill)(float*, unsigned),
+                std::vector<float>& out) {
+    const unsigned n = count();
+    if (n == 0) {
+        quenlo::LogErr("CreateBacObject :: %s error\r\n", what);
+        return false;
+    }
+    quenlo::LogOut("CreateBacObject :: %s number %d\r\n", what, static_cast<int>(n));
+    try {
+        out.resize(size_t{n} * 3);
+    } catch (const std::bad_alloc&) {
+        quenlo::LogErr("CreateBacObject :: memory error\r\n");
+        return false;
+    }
+    fill(out.data(), n);
+    return true;
+}
+
 }  // namespace
 
 bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
     ClearBacObject();
     if (size_out) *size_out = 250.0f;
 
-    const unsigned nv = fnbacGetVertexNumber();
-    if (nv == 0) {
-        quenlo::LogErr("CreateBacObject :: vertex error\r\n");
-        return false;
-    }
-    quenlo::LogOut("CreateBacObject :: vertex number %d\r\n", static_cast<int>(nv));
     std::vector<float> positions, normals;
-    try {
-        positions.resize(size_t{nv} * 3);
-    } catch (const std::bad_alloc&) {
-        quenlo::LogErr("CreateBacObject :: memory error\r\n");
+    if (!ReadPoints("vertex", fnbacGetVertexNumber, fnbacGetVertexAllValue, positions))
         return false;
-    }
-    fnbacGetVertexAllValue(positions.data(), nv);
+    const unsigned nv = static_cast<unsigned>(positions.size() / 3);
     if (size_out) *size_out = ModelSize(positions, nv);
-
-    const unsigned nn = fnbacGetNormalNumber();
-    if (nn == 0) {
-        quenlo::LogErr("CreateBacObject :: normal error\r\n");
-        return false;
-    }
-    quenlo::LogOut("CreateBacObject :: normal number %d\r\n", static_cast<int>(nn));
-    try {
-        normals.resize(size_t{nn} * 3);
-    } catch (const std::bad_alloc&) {
-        quenlo::LogErr("CreateBacObject :: memory error\r\n");
-        return false;
-    }
-    fnbacGetNormalAllValue(normals.data(), nn);
+    if (!ReadPoints("normal", fnbacGetNormalNumber, fnbacGetNormalAllValue, normals)) return false;
+    const unsigned nn = static_cast<unsigned>(normals.size() / 3);
 
     const unsigned nb = fnbacGetBoneNumber();
     if (nb == 0) {

@@ -4,8 +4,10 @@
 #include <QMouseEvent>
 #include <thread>
 
+#include "conversion.h"
 #include "mviewer.h"
 #include "preview_gl.h"
+#include "sim_process.h"
 #include "test_files.h"
 #include "window_fixture.h"
 
@@ -123,6 +125,38 @@ TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
     ASSERT_NE(frame, std::string::npos) << said;
     EXPECT_LT(std::stoi(said.substr(frame + 7)), 200) << "stopped before the end";
     EXPECT_NE(said.find("\n end "), std::string::npos);
+}
+
+// With a board connected, Play drives the robot and the preview shows each
+// step as its command goes out: one painted frame per board frame at least,
+// and the console is the live thread's alone.
+TEST_F(PreviewPanel, FollowsTheBoardStepByStep) {
+    quenlo::sim::test::SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string pty = sim.Start({});
+    ASSERT_FALSE(pty.empty());
+    dlg_->SelectPort(-1, pty);
+    ASSERT_TRUE(WaitFor([&] { return dlg_->m_nLinkSpeed >= 0 && !dlg_->m_bLinkBusy; }));
+    const std::string dir = conversion_test::TempFolder();
+    quenlo::tra4::Motion nod = conversion_test::MakeMotion(
+        {0, 4, 8, 16}, {"body", "head"}, {{0, 0, 1}, {0, 1, 1}, {0, 0, 1}, {0, -1, 1}});
+    Ctl<QComboBox>(1007)->setCurrentIndex(0);  // 10 ms
+    ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
+    ASSERT_TRUE(DropTra({conversion_test::WriteTra(dir + "nod.tra", nod)}));
+    ASSERT_TRUE(dlg_->m_bConverted);
+    int board_frames = 0;
+    const CDataInfo& data = *dlg_->m_pDataInfo;
+    for (int j = 0; j < data.GetFrameCount(0); ++j) board_frames += data.GetFrameCommand(0, j)[7];
+
+    const uint64_t painted = viewer_->frames_painted();
+    const size_t mark = Console().size();
+    Ctl<QAbstractButton>(1015)->click();
+    EXPECT_TRUE(dlg_->m_bRobotActive);
+    ASSERT_TRUE(WaitFor(
+        [&] { return ConsoleSince(mark).find("モーション再生終了") != std::string::npos; }));
+    ASSERT_TRUE(WaitFor([&] { return !dlg_->m_bPlaying; }));
+    EXPECT_GE(viewer_->frames_painted() - painted, static_cast<uint64_t>(board_frames));
+    const std::string said = ConsoleSince(mark);
+    EXPECT_EQ(said.find("モーション #0 再生"), said.rfind("モーション #0 再生")) << said;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QOpenGLWidget>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -33,6 +34,8 @@ class CMviewer : public QOpenGLWidget {
     bool RepaintAndWait();
     // Releases a waiting thread for good: the window is closing.
     void StopWaiting();
+    // Frames painted so far.
+    uint64_t frames_painted() const { return frames_painted_; }
 
   protected:
     void initializeGL() override;
@@ -55,4 +58,5 @@ class CMviewer : public QOpenGLWidget {
     uint64_t pending_ = 0;    // the latest the window's thread has taken
     uint64_t painted_ = 0;    // the latest a painted frame shows
     bool stopped_ = false;
+    std::atomic<uint64_t> frames_painted_{0};
 };

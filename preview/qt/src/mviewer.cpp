@@ -53,6 +53,7 @@ void CMviewer::initializeGL() {
 
 void CMviewer::paintGL() {
     if (ready_ && renderer_) renderer_->Render();
+    ++frames_painted_;
     FramePainted();
 }
 

@@ -33,10 +33,10 @@ echo "earlier ROM: $(stat -c %s "$work/earlier.bin") bytes; new image: robot.bac
 
 for speed in 0 1 2; do
     "$bin/quenlo-sim" --speed-index "$speed" --wire-time --rom-in "$work/earlier.bin" \
-        --rom-out "$work/after.bin" >"$work/sim.out" &
+        --rom-out "$work/after.bin" >"$work/sim$speed.out" &
     sim_pid=$!
-    for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-    pty=$(head -1 "$work/sim.out")
+    for _ in $(seq 50); do [ -s "$work/sim$speed.out" ] && break; sleep 0.1; done
+    pty=$(head -1 "$work/sim$speed.out")
     printf 'speed index %s:' "$speed"
     timed connect "$bin/quenlo-cli" connect --port "$pty"
     timed backup+transfer+verify "$bin/quenlo-cli" rom "$ex/robot.bac" "$ex"/{bow,wave}.tra \

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         auto t0 = Clock::now();
-        int r = figread::AnalyzeText(text);
+        int r = quenlo::figread::AnalyzeText(text);
         best = std::min(best, Seconds(Clock::now() - t0));
         if (r != 0 || fnbacGetPolygonNumber() != kFaces || fnbacGetVertexNumber() != kVertices ||
             fnbacGetBoneNumber() != kBones) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace figread {
+namespace quenlo::figread {
 
 struct BacTexture {
     int sizeX = 0;
@@ -102,4 +102,4 @@ struct ReaderState {
     }
 };
 
-}  // namespace figread
+}  // namespace quenlo::figread

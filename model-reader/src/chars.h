@@ -1,7 +1,7 @@
 // Character classes of the C locale, as the patterns and sscanf see them.
 #pragma once
 
-namespace figread {
+namespace quenlo::figread {
 
 inline bool IsSpace(unsigned c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -10,4 +10,4 @@ inline bool IsDigit(unsigned c) {
     return c >= '0' && c <= '9';
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -7,7 +7,7 @@
 #include "numbers.h"
 #include "scanner.h"
 
-namespace figread {
+namespace quenlo::figread {
 namespace {
 
 // Value records that cannot be stored are skipped without a message.
@@ -243,4 +243,4 @@ int Scanner::Face() {
     return kChunkNextLine;
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

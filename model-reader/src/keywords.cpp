@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace figread {
+namespace quenlo::figread {
 namespace {
 
 struct Row {
@@ -73,4 +73,4 @@ Handler BoneHandler(const std::string& word) {
     return Lookup(kBoneTable, word);
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

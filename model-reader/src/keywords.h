@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace figread {
+namespace quenlo::figread {
 
 enum class Handler {
     None,
@@ -36,4 +36,4 @@ Handler ChunkHandler(const std::string& word);
 Handler MaterialHandler(const std::string& word);
 Handler BoneHandler(const std::string& word);
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace figread {
+namespace quenlo::figread {
 
 size_t MemorySource::Next(char* buf, size_t max) {
     // Most pieces hold no CR: copy them whole.
@@ -44,4 +44,4 @@ size_t FileSource::Next(char* buf, size_t max) {
     return n;
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

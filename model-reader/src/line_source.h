@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-namespace figread {
+namespace quenlo::figread {
 
 class LineSource {
   public:
@@ -36,4 +36,4 @@ class FileSource : public LineSource {
     std::FILE* f_;
 };
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -9,7 +9,7 @@
 #include "chars.h"
 #include "reader.h"
 
-namespace figread {
+namespace quenlo::figread {
 namespace {
 
 const char* const kPatterns[kPatCount] = {
@@ -209,4 +209,4 @@ std::string FirstSearchDisagreement(const std::vector<std::string>& texts) {
     return "";
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace figread {
+namespace quenlo::figread {
 
 // Every pattern the reader uses, as the format defines them.
 enum Pat {
@@ -66,4 +66,4 @@ class Matcher {
     OnigRegion* region_ = nullptr;
 };
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -8,7 +8,7 @@
 
 #include "chars.h"
 
-namespace figread {
+namespace quenlo::figread {
 namespace {
 
 // Numbers are read in the C locale whatever the host program has set.
@@ -45,4 +45,4 @@ Vec3 ReadThree(const char* p) {
     return v;
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -6,7 +6,7 @@
 
 #include "bac_model.h"
 
-namespace figread {
+namespace quenlo::figread {
 
 // As a "%d" conversion of the capture.
 int ToInt(const std::string& s);
@@ -14,4 +14,4 @@ float ToFloat(const std::string& s);
 // As sscanf(p, " %f %f %f ") in the C locale; values it does not assign stay 0.
 Vec3 ReadThree(const char* p);
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -15,7 +15,7 @@
 #include "figread.h"
 #include "reader.h"
 
-namespace figread {
+namespace quenlo::figread {
 
 ReaderState& State() {
     static ReaderState state;
@@ -144,10 +144,10 @@ BoneMembership& Membership() {
 }
 
 }  // namespace
-}  // namespace figread
+}  // namespace quenlo::figread
 
-using figread::At;
-using figread::Model;
+using quenlo::figread::At;
+using quenlo::figread::Model;
 
 extern "C" {
 
@@ -168,13 +168,13 @@ int fnbacanalysis(const char* path) {
         return 1;
     }
     // Lines are read as they are scanned, so the file is never held whole.
-    int result = figread::AnalyzeFile(figread::State(), f);
+    int result = quenlo::figread::AnalyzeFile(quenlo::figread::State(), f);
     std::fclose(f);
     return result;
 }
 
 void fnbacrelease(void) {
-    figread::State().Release();
+    quenlo::figread::State().Release();
 }
 
 unsigned fnbacGetTextureNumber(void) {
@@ -257,24 +257,24 @@ float fnbacGetMaterialShininess(int material) {
 }
 
 void fnbacGetVertexValue(int vertex, float out[3]) {
-    figread::Copy3(At(Model().vertices, vertex), out);
+    quenlo::figread::Copy3(At(Model().vertices, vertex), out);
 }
 void fnbacGetVertexAllValue(float* out, unsigned count) {
-    figread::CopyOut(Model().vertices, out, count);
+    quenlo::figread::CopyOut(Model().vertices, out, count);
 }
 void fnbacGetNormalValue(int normal, float out[3]) {
-    figread::Copy3(At(Model().normals, normal), out);
+    quenlo::figread::Copy3(At(Model().normals, normal), out);
 }
 void fnbacGetNormalAllValue(float* out, unsigned count) {
-    figread::CopyOut(Model().normals, out, count);
+    quenlo::figread::CopyOut(Model().normals, out, count);
 }
 void fnbacGetUvValue(int pair, float out[2]) {
-    const figread::Vec2& uv = At(Model().uvs, pair);
+    const quenlo::figread::Vec2& uv = At(Model().uvs, pair);
     out[0] = uv[0];
     out[1] = uv[1];
 }
 void fnbacGetUvAllValue(float* out, unsigned count) {
-    figread::CopyOut(Model().uvs, out, count);
+    quenlo::figread::CopyOut(Model().uvs, out, count);
 }
 
 int fnbacGetPolygonMaterial(int polygon) {
@@ -284,18 +284,18 @@ int fnbacGetPolygonVtxNumber(int polygon) {
     return At(Model().polygons, polygon).corners;
 }
 int fnbacGetPolygonVertex(int polygon, int out[4]) {
-    const figread::BacPolygon& p = At(Model().polygons, polygon);
+    const quenlo::figread::BacPolygon& p = At(Model().polygons, polygon);
     std::memcpy(out, p.vertex, sizeof p.vertex);
     return p.corners;
 }
 int fnbacGetPolygonUv(int polygon, int out[4]) {
-    const figread::BacPolygon& p = At(Model().polygons, polygon);
+    const quenlo::figread::BacPolygon& p = At(Model().polygons, polygon);
     std::memcpy(out, p.uv, sizeof p.uv);
     return p.corners;
 }
 int fnbacGetPolygonBone(int polygon) {
-    const figread::BacModel& m = Model();
-    return figread::Membership().PolygonBone(m, At(m.polygons, polygon));
+    const quenlo::figread::BacModel& m = Model();
+    return quenlo::figread::Membership().PolygonBone(m, At(m.polygons, polygon));
 }
 
 const char* fnbacGetBoneName(int bone) {
@@ -325,13 +325,13 @@ bool fnbacGetBoneBrother(int bone) {
     return At(Model().bones, bone).hasBrother;
 }
 void fnbacGetBonePosition(int bone, float out[3]) {
-    figread::Copy3(At(Model().bones, bone).translate, out);
+    quenlo::figread::Copy3(At(Model().bones, bone).translate, out);
 }
 void fnbacGetBoneRotation(int bone, float out[3]) {
-    figread::Copy3(At(Model().bones, bone).rotate, out);
+    quenlo::figread::Copy3(At(Model().bones, bone).rotate, out);
 }
 void fnbacGetBoneHandle(int bone, float out[3]) {
-    figread::Copy3(At(Model().bones, bone).handle, out);
+    quenlo::figread::Copy3(At(Model().bones, bone).handle, out);
 }
 unsigned fnbacGetBoneVertexNumber(int bone) {
     return At(Model().bones, bone).vertexIndices.size();
@@ -344,7 +344,7 @@ void fnbacGetBoneVertexAllValue(int bone, int* out, unsigned count) {
 
 int fnbacSetMotorNumber(void) {
     int n = 0;
-    for (const figread::BacBone& b : Model().bones)
+    for (const quenlo::figread::BacBone& b : Model().bones)
         if (b.motorIndex >= 0) ++n;
     return n;
 }

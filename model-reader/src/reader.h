@@ -10,7 +10,7 @@
 
 #include "bac_model.h"
 
-namespace figread {
+namespace quenlo::figread {
 
 // Header checks and chunk scan over the whole text of a file; answers what
 // fnbacanalysis answers (0 when the scan reached the end, 1 otherwise).
@@ -30,4 +30,4 @@ int AnalyzeText(std::string_view text);
 // (matcher.cpp).
 std::string FirstSearchDisagreement(const std::vector<std::string>& texts);
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -6,7 +6,7 @@
 
 #include "reader.h"
 
-namespace figread {
+namespace quenlo::figread {
 namespace {
 
 constexpr size_t kHeaderPiece = 1023;  // a 1024-byte line buffer
@@ -135,4 +135,4 @@ int AnalyzeFile(ReaderState& state, std::FILE* file) {
     return Scanner(in, state).Run();
 }
 
-}  // namespace figread
+}  // namespace quenlo::figread

@@ -11,7 +11,7 @@
 #include "line_source.h"
 #include "matcher.h"
 
-namespace figread {
+namespace quenlo::figread {
 
 // Job codes; " job code error %d" prints them. Each context waits for a
 // keyword; the context's code + 1 looks the keyword up, + 100 resumes the
@@ -76,4 +76,4 @@ class Scanner {
     Matcher match_;
 };
 
-}  // namespace figread
+}  // namespace quenlo::figread

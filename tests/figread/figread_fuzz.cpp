@@ -76,13 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Short inputs also check that lines with long runs match as Oniguruma's
     // own search does (longer ones would cost the plain search too much).
     if (size <= 1024) {
-        const std::string diff = figread::FirstSearchDisagreement({std::string(text)});
+        const std::string diff = quenlo::figread::FirstSearchDisagreement({std::string(text)});
         if (!diff.empty()) {
             std::fprintf(stdout, "search disagreement: %s\n", diff.c_str());
             std::abort();
         }
     }
-    figread::AnalyzeText(text);
+    quenlo::figread::AnalyzeText(text);
     QueryAll();
     // Every other input also checks that a release leaves nothing to query.
     if (size % 2) fnbacrelease();

@@ -11,7 +11,7 @@
 #include "figread.h"
 #include "reader.h"
 
-namespace figread::test {
+namespace quenlo::figread::test {
 
 struct Outcome {
     int result;
@@ -47,4 +47,4 @@ inline std::string Vec(void (*get)(int, float*), int i) {
     return buf;
 }
 
-}  // namespace figread::test
+}  // namespace quenlo::figread::test

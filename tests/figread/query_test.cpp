@@ -9,7 +9,7 @@
 
 #include "figread_test_util.h"
 
-namespace figread::test {
+namespace quenlo::figread::test {
 namespace {
 
 TEST(FigreadMotors, TagsAtTheEndOfBoneNames) {
@@ -367,4 +367,4 @@ TEST(FigreadRegressions, StoredInputs) {
 }
 
 }  // namespace
-}  // namespace figread::test
+}  // namespace quenlo::figread::test

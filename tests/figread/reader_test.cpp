@@ -12,7 +12,7 @@
 
 #include "figread_test_util.h"
 
-namespace figread::test {
+namespace quenlo::figread::test {
 namespace {
 
 TEST(FigreadHeader, LinesAroundTheHeaderAreSkipped) {
@@ -557,4 +557,4 @@ TEST(FigreadModel, ReanalysisReplacesAndFailuresKeep) {
 }
 
 }  // namespace
-}  // namespace figread::test
+}  // namespace quenlo::figread::test

@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+namespace quenlo::conversion {
+
 // Servo position for a joint angle in degrees: 3500 at -135, 7500 at 0, 11500 at
 // +135, held at the ends beyond.
 int32_t PositionOf(int32_t angle);
@@ -33,6 +35,8 @@ std::array<float, 3> ToModelAxes(const BoneAxes& axes, const float value[3]);
 // of e3 seen from +z (the z component of e3 x v is below 0). So only a swing in
 // the xy-plane has a sign.
 float JointAngle(const BoneAxes& axes, const std::array<float, 3>& v);
+
+}  // namespace quenlo::conversion
 
 struct MofValue {
     int32_t bone = 0;        // model bone index

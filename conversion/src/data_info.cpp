@@ -8,6 +8,12 @@
 #include "quenlo/platform.h"
 #include "rcb4.h"
 
+using quenlo::conversion::BoneAxes;
+using quenlo::conversion::DegenerateAxes;
+using quenlo::conversion::JointAngle;
+using quenlo::conversion::MakeBoneAxes;
+using quenlo::conversion::ToModelAxes;
+
 namespace {
 
 // The conversion whose data figread and animread hold now. An older conversion

@@ -4,11 +4,7 @@
 #include "conversion.h"
 #include "vec3.h"
 
-using quenlo::conversion::Cross;
-using quenlo::conversion::Dot;
-using quenlo::conversion::Sub;
-using quenlo::conversion::Unit;
-using quenlo::conversion::V3;
+namespace quenlo::conversion {
 
 BoneAxes MakeBoneAxes(const float position[3], const float rotation[3], const float handle[3]) {
     BoneAxes a;
@@ -45,3 +41,5 @@ float JointAngle(const BoneAxes& a, const std::array<float, 3>& v) {
     if (double{a.e3[0]} * v[1] - double{a.e3[1]} * v[0] < 0) angle = -angle;
     return angle;
 }
+
+}  // namespace quenlo::conversion

@@ -10,10 +10,16 @@
 
 namespace board = quenlo::board;
 
+namespace quenlo::conversion {
+
 int32_t PositionOf(int32_t angle) {
     const int64_t h = std::clamp<int64_t>(int64_t{angle} + 180, 45, 315);
     return static_cast<int32_t>((h - 45) * 8000 / 270 + 3500);
 }
+
+}  // namespace quenlo::conversion
+
+using quenlo::conversion::PositionOf;
 
 namespace {
 

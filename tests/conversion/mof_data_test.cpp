@@ -19,7 +19,8 @@ TEST(Position, EndsAndMiddle) {
     const int32_t cases[][2] = {{0, 7500},    {135, 11500},       {-135, 3500},
                                 {150, 11500}, {-180, 3500},       {1, 7529},
                                 {-1, 7470},   {INT32_MAX, 11500}, {INT32_MIN, 3500}};
-    for (const auto& [angle, position] : cases) EXPECT_EQ(PositionOf(angle), position) << angle;
+    for (const auto& [angle, position] : cases)
+        EXPECT_EQ(quenlo::conversion::PositionOf(angle), position) << angle;
 }
 
 TEST(StoreValue, RoundsHalfAwayFromZero) {

@@ -25,6 +25,10 @@
 
 namespace {
 
+using quenlo::conversion::BoneAxes;
+using quenlo::conversion::JointAngle;
+using quenlo::conversion::MakeBoneAxes;
+using quenlo::conversion::ToModelAxes;
 using D3 = std::array<double, 3>;
 
 D3 ToDouble(const std::array<float, 3>& v) {

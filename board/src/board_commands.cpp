@@ -12,7 +12,7 @@ using quenlo::LogErr;
 using quenlo::LogOut;
 using namespace quenlo::board;
 
-namespace board_detail {
+namespace quenlo::board {
 
 std::vector<Servo> PlacedServos(int count, const int32_t* motors, bool report) {
     std::vector<Servo> placed;
@@ -63,9 +63,7 @@ void FillAllServoCommand(uint8_t (&command)[kAllServoLength], uint16_t position,
     command[kAllServoLength - 1] = Checksum(command, kAllServoLength - 1);
 }
 
-}  // namespace board_detail
-
-using namespace board_detail;
+}  // namespace quenlo::board
 
 int CUsbIO::RecordCount(int count, const int32_t* motors) {
     return static_cast<int>(PlacedServos(count, motors, false).size());

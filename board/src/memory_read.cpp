@@ -62,7 +62,7 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
                                        static_cast<uint8_t>(address >> 8),
                                        static_cast<uint8_t>(address >> 16),
                                        static_cast<uint8_t>(n)};
-    request[kRequestLength - 1] = board_detail::Checksum(request, kRequestLength - 1);
+    request[kRequestLength - 1] = Checksum(request, kRequestLength - 1);
     if (!SendFrame(request, kRequestLength)) return false;
 
     // Reads until `want` bytes are in, with the link's deadlines: the whole
@@ -111,7 +111,7 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
                address, reply[1]);
         return false;
     }
-    const uint8_t sum = board_detail::Checksum(reply, expected - 1);
+    const uint8_t sum = Checksum(reply, expected - 1);
     if (reply[expected - 1] != sum) {
         LogErr("The reply to the memory read at $%06X has checksum $%02X, not $%02X.\n", address,
                reply[expected - 1], sum);

@@ -5,7 +5,6 @@
 #include "usbio.h"
 
 using quenlo::LogOut;
-using namespace board_detail;
 using namespace quenlo::board;
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "usbio.h"
 
-namespace board_detail {
+namespace quenlo::board {
 
 struct Servo {
     int32_t code;  // motor code
@@ -18,12 +18,11 @@ struct Servo {
 // motor left out.
 std::vector<Servo> PlacedServos(int count, const int32_t* motors, bool report);
 
-void PutTable(const uint16_t (&table)[quenlo::board::kServoTableEntries], uint8_t* out);
+void PutTable(const uint16_t (&table)[kServoTableEntries], uint8_t* out);
 void FillRecord(uint8_t* record, int32_t motor_code);
 uint8_t Checksum(const uint8_t* bytes, int n);
 
 // Multi-servo position for servo numbers 0 to 34 (the 35 bits set below).
-void FillAllServoCommand(uint8_t (&command)[quenlo::board::kAllServoLength], uint16_t position,
-                         uint8_t speed);
+void FillAllServoCommand(uint8_t (&command)[kAllServoLength], uint16_t position, uint8_t speed);
 
-}  // namespace board_detail
+}  // namespace quenlo::board

@@ -166,7 +166,7 @@ bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, in
     command[4] = static_cast<uint8_t>(address >> 8);
     command[5] = static_cast<uint8_t>(address >> 16);
     if (n > 0) std::memcpy(command.get() + 6, data, static_cast<size_t>(n));
-    command[length - 1] = board_detail::Checksum(command.get(), length - 1);
+    command[length - 1] = Checksum(command.get(), length - 1);
     return Transfer(command.get(), length);
 }
 

@@ -13,10 +13,10 @@ namespace {
 
 const std::string kDir = QUENLO_EXAMPLES_DIR;
 
-class ExampleMotion : public ::testing::TestWithParam<motiongen::MotionDesign> {};
+class ExampleMotion : public ::testing::TestWithParam<quenlo::motiongen::MotionDesign> {};
 
 TEST_P(ExampleMotion, ConvertsToTheDesignedServoAngles) {
-    const motiongen::MotionDesign& design = GetParam();
+    const quenlo::motiongen::MotionDesign& design = GetParam();
     conversion_test::RecordingUi ui;
     quenlo::LogCapture log;
     auto data = quenlo::RunConversion(ui, kDir + "/robot.bac", {kDir + "/" + design.file}, 3);
@@ -37,14 +37,14 @@ TEST_P(ExampleMotion, ConvertsToTheDesignedServoAngles) {
         ASSERT_EQ(frame.size(), 47u);
         for (const MofValue& v : key.values) {
             const std::string joint = fnbacGetBoneName(v.bone);
-            const int designed = motiongen::DesignAngle(design, joint, key.time);
+            const int designed = quenlo::motiongen::DesignAngle(design, joint, key.time);
             const int servo_angle = fnbacGetMotorRevers(v.bone) ? -designed : designed;
             EXPECT_EQ(v.angle, servo_angle) << design.file << " " << joint << " t=" << key.time;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExampleMotion, ::testing::ValuesIn(motiongen::Designs()),
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleMotion, ::testing::ValuesIn(quenlo::motiongen::Designs()),
                          [](const auto& info) {
                              const std::string& f = info.param.file;
                              return f.substr(0, f.find('.'));

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace motiongen {
+namespace quenlo::motiongen {
 
 struct Track {
     std::string joint;                        // model bone name without its motor tag
@@ -138,4 +138,4 @@ inline int DesignAngle(const MotionDesign& design, const std::string& joint, int
     return 0;
 }
 
-}  // namespace motiongen
+}  // namespace quenlo::motiongen

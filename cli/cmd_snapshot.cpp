@@ -15,6 +15,11 @@
 namespace quenlo::cli {
 namespace {
 
+using preview::kPreviewPanelHeight;
+using preview::kPreviewPanelWidth;
+using preview::OffscreenPreview;
+using preview::WritePng;
+
 struct Args {
     std::string model;
     std::vector<std::string> motions;

@@ -23,6 +23,10 @@
 
 namespace {
 
+using quenlo::preview::kPreviewPanelHeight;
+using quenlo::preview::kPreviewPanelWidth;
+using quenlo::preview::OffscreenPreview;
+
 constexpr int kBones = 40, kRings = 51, kSides = 50;  // 2 x 50 x 50 triangles a bone
 constexpr int kFaces = kBones * (kRings - 1) * kSides * 2;
 

@@ -22,6 +22,8 @@ namespace quenlo {
 class Clock;
 }
 
+namespace quenlo::preview {
+
 using PreviewVector = std::array<float, 3>;
 using PreviewMatrix = std::array<float, 16>;
 
@@ -129,10 +131,12 @@ struct PreviewView {
     float angle_sum = 0.0f;         // of every trackball turn, for the log
 };
 
+}  // namespace quenlo::preview
+
 // ---- The preview's model, camera and animation, without drawing ----------------
 class CPreviewScene {
   public:
-    using BoneList = std::vector<std::unique_ptr<PreviewBone>>;
+    using BoneList = std::vector<std::unique_ptr<quenlo::preview::PreviewBone>>;
 
     CPreviewScene();
     virtual ~CPreviewScene();
@@ -151,19 +155,21 @@ class CPreviewScene {
     void SelectMotion(int motion);
     // Track 0 of every bone, posed at frame 0.
     void ResetPose();
-    static void SetPose(PreviewBone& bone, int32_t frame);
-    static void BoneMatrix(PreviewBone& bone);
+    static void SetPose(quenlo::preview::PreviewBone& bone, int32_t frame);
+    static void BoneMatrix(quenlo::preview::PreviewBone& bone);
     // Rebuilds every bone's matrix and hands each bone, in order, with the
     // product of matrices the walk has in force for it (its vertices minus
     // its position are drawn under that product). Call under pose_mutex().
-    void WalkSkeleton(const std::function<void(PreviewBone&, const PreviewMatrix&)>& draw);
+    void WalkSkeleton(const std::function<void(quenlo::preview::PreviewBone&,
+                                               const quenlo::preview::PreviewMatrix&)>& draw);
     BoneList& bones() { return bones_; }
     const BoneList& bones() const { return bones_; }
 
     // ---- Camera, on the window's thread.
     void SetViewSize(int32_t width, int32_t height);
     void ResetView(float size);
-    static PreviewVector TrackballVector(float x, float y, float width, float height);
+    static quenlo::preview::PreviewVector TrackballVector(float x, float y, float width,
+                                                          float height);
     void ApplyRotation(float angle, float x, float y, float z);
     // Answers true when the view changed and wants a repaint.
     bool MouseMove(int32_t x, int32_t y);
@@ -172,7 +178,7 @@ class CPreviewScene {
     void RightButtonDown(int32_t x, int32_t y);
     void RightButtonUp();
     bool MouseWheel(int32_t x, int32_t y, int16_t delta);
-    const PreviewView& view() const { return view_; }
+    const quenlo::preview::PreviewView& view() const { return view_; }
 
     // ---- Animation, on the preview thread. Shows one step of `count` frames
     // of `period` ms, moving from key time f0 to f0 + span; the first
@@ -202,8 +208,8 @@ class CPreviewScene {
 
   private:
     BoneList bones_;
-    std::vector<PreviewMatrix> walk_matrices_;
-    PreviewView view_;
+    std::vector<quenlo::preview::PreviewMatrix> walk_matrices_;
+    quenlo::preview::PreviewView view_;
     std::function<void()> repaint_;
     quenlo::Clock* clock_;
     std::atomic<bool> stop_{false};

@@ -9,6 +9,8 @@
 #include "preview.h"
 #include "quenlo/platform.h"
 
+using namespace quenlo::preview;
+
 namespace {
 
 PreviewVector At(const std::vector<float>& xyz, int index) {

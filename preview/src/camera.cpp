@@ -6,6 +6,8 @@
 #include "preview.h"
 #include "quenlo/platform.h"
 
+using namespace quenlo::preview;
+
 CPreviewScene::CPreviewScene() : clock_(&quenlo::SystemClock()) {
     // One light from the viewer's side along the viewing axis.
     PreviewLight& light = view_.lights[0];

@@ -7,6 +7,8 @@
 #include "preview.h"
 #include "quenlo/platform.h"
 
+using namespace quenlo::preview;
+
 namespace {
 
 // Truncated toward zero, held to the int32 range.

@@ -6,6 +6,7 @@
 #include "conversion.h"
 #include "preview.h"
 
+namespace quenlo::preview {
 namespace {
 
 PreviewVector Sub(const PreviewVector& a, const PreviewVector& b) {
@@ -124,6 +125,10 @@ PreviewTrack BuildTrack(const PreviewBone& bone, const TraMotion& motion, size_t
     }
     return track;
 }
+
+}  // namespace quenlo::preview
+
+using namespace quenlo::preview;
 
 void CPreviewScene::SetPose(PreviewBone& bone, int32_t t) {
     bone.pose_roll = 0.0f;

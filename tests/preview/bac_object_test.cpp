@@ -12,6 +12,7 @@
 
 namespace {
 
+using namespace quenlo::preview;
 using conversion_test::MakeMotion;
 using conversion_test::TempFolder;
 using conversion_test::WriteBac;

@@ -16,6 +16,7 @@
 
 namespace preview_test {
 
+using namespace quenlo::preview;
 using conversion_test::TestBone;
 
 inline const std::string kExamples = QUENLO_EXAMPLES_DIR;

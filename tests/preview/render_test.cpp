@@ -14,6 +14,7 @@
 
 namespace {
 
+using namespace quenlo::preview;
 using preview_test::kExamples;
 using Rgba = std::array<uint8_t, 4>;
 

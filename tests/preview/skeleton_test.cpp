@@ -9,6 +9,7 @@
 
 namespace {
 
+using namespace quenlo::preview;
 using preview_test::ExpectNear;
 
 // A bone at (10, 20, 30) hanging down (W = -y) with its handle forward

@@ -22,5 +22,6 @@ class COpenGLUtil : public CPreviewScene {
     bool SetCamera();
     void SetLights();
     void DrawGrid();
-    void DrawBone(PreviewBone& bone, const PreviewMatrix& in_force);
+    void DrawBone(quenlo::preview::PreviewBone& bone,
+                  const quenlo::preview::PreviewMatrix& in_force);
 };

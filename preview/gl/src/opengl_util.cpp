@@ -5,6 +5,8 @@
 
 #include "preview_gl.h"
 
+using namespace quenlo::preview;
+
 bool COpenGLUtil::InitOpenGL(int32_t width, int32_t height) {
     if (!glGetString(GL_VERSION)) return false;
     ForgetDisplayLists();  // made in another context, if any

@@ -9,6 +9,8 @@
 
 #include "preview_gl.h"
 
+namespace quenlo::preview {
+
 class OffscreenPreview {
   public:
     OffscreenPreview();
@@ -42,3 +44,5 @@ class OffscreenPreview {
 // reason in *error.
 bool WritePng(const std::string& path, int32_t width, int32_t height,
               const std::vector<uint8_t>& rgba, std::string* error);
+
+}  // namespace quenlo::preview

@@ -3,6 +3,8 @@
 
 #include "preview_offscreen.h"
 
+namespace quenlo::preview {
+
 OffscreenPreview::OffscreenPreview() = default;
 
 OffscreenPreview::~OffscreenPreview() {
@@ -40,3 +42,5 @@ std::array<uint8_t, 4> OffscreenPreview::Pixel(int32_t x, int32_t y) const {
     const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width_) + x) * 4;
     return {pixels_[i], pixels_[i + 1], pixels_[i + 2], pixels_[i + 3]};
 }
+
+}  // namespace quenlo::preview

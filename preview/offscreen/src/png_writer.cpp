@@ -6,6 +6,8 @@
 
 #include "preview_offscreen.h"
 
+namespace quenlo::preview {
+
 bool WritePng(const std::string& path, int32_t width, int32_t height,
               const std::vector<uint8_t>& rgba, std::string* error) {
     auto fail = [&](const std::string& why) {
@@ -39,3 +41,5 @@ bool WritePng(const std::string& path, int32_t width, int32_t height,
     if (std::fflush(file.get()) != 0) return fail("cannot write " + path);
     return true;
 }
+
+}  // namespace quenlo::preview

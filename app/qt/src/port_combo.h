@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <functional>
 
+namespace quenlo::qt {
+
 class PortCombo : public QComboBox {
   public:
     explicit PortCombo(QWidget* parent) : QComboBox(parent) {}
@@ -17,3 +19,5 @@ class PortCombo : public QComboBox {
   private:
     std::function<void()> on_open_;
 };
+
+}  // namespace quenlo::qt

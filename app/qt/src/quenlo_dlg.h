@@ -31,9 +31,11 @@ class QProgressBar;
 class QPushButton;
 class CBacSel;
 class CTraSel;
-class PortCombo;
 class CMviewer;
 class COpenGLUtil;
+namespace quenlo::qt {
+class PortCombo;
+}
 
 class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::DialogState {
     Q_OBJECT
@@ -152,6 +154,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void StartLinkWork(std::function<void()> body, std::function<void()> finished);
     void ApplyLinkControls();
 
+    using PortCombo = quenlo::qt::PortCombo;
     QPlainTextEdit* console_ = nullptr;       // 1000
     PortCombo* port_list_ = nullptr;          // 1001
     QPushButton* rom_button_ = nullptr;       // 1003

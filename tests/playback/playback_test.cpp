@@ -212,12 +212,27 @@ TEST(Playback, DeadlinesChainSoLateWakeUpsDoNotAddUp) {
         EXPECT_EQ(at, due);
     }
 
+    // Nor across the transition of Play all: the next motion starts when it is
+    // due, not when the pause before it happened to end.
+    Rig all;
+    all.ui.interval = 2;
+    all.clock.late_us = 1 * kMs;
+    all.Play(true);
+    const std::vector<Bytes> m0 = all.Commands(0), m1 = all.Commands(1);
+    std::vector<uint64_t> at = all.PlayedAt();
+    at.resize(m0.size() + m1.size());
+    std::vector<uint64_t> due = DueTimes(at[0], m0, 25);
+    const std::vector<uint64_t> due1 = DueTimes(at[0] + 775 * kMs, m1, 25);
+    due.insert(due.end(), due1.begin(), due1.end());
+    for (size_t j = 1; j < due.size(); ++j) due[j] += kMs;
+    EXPECT_EQ(at, due);
+
     // An exchange that overruns its command's frames makes the next command
     // due at once, and the ones after it do not catch up.
     Rig slow;
     slow.board.options().reply_delay_ms = 40;
     slow.Play(false);
-    std::vector<uint64_t> at = slow.PlayedAt();
+    at = slow.PlayedAt();
     for (uint64_t& t : at) t -= slow.PlayedAt()[0];
     EXPECT_EQ(std::vector<uint64_t>(at.begin(), at.begin() + 5),
               (std::vector<uint64_t>{0, 40 * kMs, 90 * kMs, 165 * kMs, 205 * kMs}));

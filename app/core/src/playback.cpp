@@ -115,8 +115,9 @@ class Player {
         const MotionCommands commands = CommandsOf(data_, m);
         const int count = commands.count();
         ui_.ConsolePrint(" モーターコマンド数 %d\r\n", count);
-        const uint64_t motion_start = std::max(due_, clock_.NowUs());
-        due_ = motion_start;
+        // Chained, the motion starts when it is due: a late wake-up or the
+        // console lines above delay its first command, not its schedule.
+        const uint64_t motion_start = pacing_ == Pacing::Chained ? due_ : clock_.NowUs();
         frames_ = 0;
         for (int j = 0; j < count && Playing(); ++j) {
             const uint32_t command_start_ms = clock_.NowMs();
@@ -152,11 +153,10 @@ class Player {
         if (pacing_ == Pacing::Chained) {
             const uint64_t next = motion_start + pause_ms * 1000;
             if (next > now) clock_.SleepUntilUs(next);
-            due_ = std::max(next, now);
+            due_ = std::max(next, now);  // an overrun: due at once
         } else {
             const int64_t wait = int64_t(pause_ms) - int64_t((now - motion_start) / 1000);
             if (wait > 0) clock_.SleepMs(static_cast<uint32_t>(wait));
-            due_ = clock_.NowUs();
         }
     }
 

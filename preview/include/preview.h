@@ -188,12 +188,10 @@ class CPreviewScene {
     void SetRepaint(std::function<void()> repaint) { repaint_ = std::move(repaint); }
     void SetClock(quenlo::Clock& clock) { clock_ = &clock; }
     quenlo::Clock& clock() { return *clock_; }
-    // The stop request: ends PlaySegment after the frame shown. So does the
-    // playback's flag, when one is followed, once it is cleared.
+    // The stop request: ends PlaySegment after the frame shown.
     void RequestStop() { stop_ = true; }
-    void FollowPlaying(const std::atomic<bool>* playing) { playing_ = playing; }
     void ClearStop() { stop_ = false; }
-    bool stop_requested() const { return stop_ || (playing_ && !*playing_); }
+    bool stop_requested() const { return stop_; }
     // Held while poses or active tracks change and while the walk reads them.
     std::mutex& pose_mutex() { return pose_mutex_; }
 
@@ -213,6 +211,5 @@ class CPreviewScene {
     std::function<void()> repaint_;
     quenlo::Clock* clock_;
     std::atomic<bool> stop_{false};
-    const std::atomic<bool>* playing_ = nullptr;
     std::mutex pose_mutex_;
 };

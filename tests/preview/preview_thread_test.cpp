@@ -97,8 +97,10 @@ TEST_F(PreviewThread, AlonePlaysEveryStepAtTheRatesPeriodAndPausesBetweenMotions
 TEST_F(PreviewThread, AStopEndsThePlaybackAfterTheFrameShown) {
     rig.ui.selected = 0;
     rig.ui.loop_passes = 100;  // looping until stopped
-    on_frame = [this] {
-        if (shown.size() == 3) rig.state.m_bPlaying = false;
+    on_frame = [this] {        // the stop button
+        if (shown.size() != 3) return;
+        quenlo::RequestStop(rig.state);
+        scene.RequestStop();
     };
     PlayAlone(false);
     EXPECT_EQ(shown.size(), 3u);
@@ -132,6 +134,17 @@ TEST_F(PreviewThread, WithTheRobotItShowsTheStepWhoseCommandWasSent) {
     EXPECT_EQ(rig.ui.console.find("モーション #0 再生"),
               rig.ui.console.rfind("モーション #0 再生"));
     EXPECT_FALSE(rig.state.m_bPlaying);
+
+    // A preview that comes late still shows the last command sent, and so
+    // ends on the robot's last pose.
+    shown.clear();
+    rig.clock.on_deadline = nullptr;
+    ASSERT_EQ(quenlo::StartPlayback(rig.ui, rig.state, false), quenlo::PlaybackStart::Live);
+    quenlo::PlayMotions(rig.ui, rig.state, rig.pacing);
+    ASSERT_TRUE(rig.state.m_bCommandSent);
+    quenlo::AnimatePreview(rig.ui, rig.state, scene);
+    EXPECT_EQ(StepsShown(), (std::vector<Shown>{{0, 4}}));
+    EXPECT_EQ(shown.size(), 4u);
 }
 
 }  // namespace

@@ -84,13 +84,18 @@ class PreviewPlayer {
         frames_ = 0;
         const int steps = record < 0 ? 0 : data_.GetPoseCount();
         for (int k = 0; k < steps; ++k) {
-            if (robot_ && Playing()) {
-                if (!WaitForCommand()) break;
+            if (robot_) {
+                // The step the robot plays: a command sent just before the
+                // live thread ended is still shown, so the preview ends on the
+                // robot's last pose.
+                if (Playing()) WaitForCommand();
+                if (!state_.m_bCommandSent) break;
                 k = state_.m_nCommandIndex;
                 state_.m_bCommandSent = false;
                 data_.set_current_frame(k);
+            } else if (!Playing()) {
+                break;
             }
-            if (!Playing()) break;
             PlayStep(k, record);
         }
         if (robot_) return 0;
@@ -101,10 +106,9 @@ class PreviewPlayer {
     }
 
     // Until the live thread has handed the board a command, or the playback ends.
-    bool WaitForCommand() {
+    void WaitForCommand() {
         while (Playing() && !state_.m_bCommandSent)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return state_.m_bCommandSent;
     }
 
     void PlayStep(int k, int record) {
@@ -156,9 +160,7 @@ int PreviewPeriodMs(int rate_index) {
 
 void AnimatePreview(OperatorUi& ui, DialogState& state, CPreviewScene& scene) {
     if (!state.m_pDataInfo) return;
-    scene.FollowPlaying(&state.m_bPlaying);
     PreviewPlayer(ui, state, scene, *state.m_pDataInfo).Run();
-    scene.FollowPlaying(nullptr);
 }
 
 }  // namespace quenlo

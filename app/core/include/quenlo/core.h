@@ -319,8 +319,8 @@ int PreviewPeriodMs(int rate_index);
 // the scene's bones frame by frame at the rate's period and has each frame
 // painted through the scene's repaint. With the robot active it shows the
 // step whose command the live thread has just sent, and leaves the console,
-// the controls and m_bPlaying to that thread. Clearing m_bPlaying ends it
-// after the frame shown.
+// the controls and m_bPlaying to that thread. The stop request (m_bPlaying
+// cleared and the scene's stop raised) ends it after the frame shown.
 void AnimatePreview(OperatorUi& ui, DialogState& state, CPreviewScene& scene);
 
 // The motor codes the board is set up with: the conversion's list, as many as

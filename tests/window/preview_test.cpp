@@ -144,8 +144,8 @@ TEST_F(PreviewPanel, FollowsTheBoardStepByStep) {
     ASSERT_TRUE(DropTra({conversion_test::WriteTra(dir + "nod.tra", nod)}));
     ASSERT_TRUE(dlg_->m_bConverted);
 
-    PreviewBone& head = *dlg_->renderer()->bones()[1];
-    const PreviewVector last = head.tracks[0].back().direction;
+    quenlo::preview::PreviewBone& head = *dlg_->renderer()->bones()[1];
+    const quenlo::preview::PreviewVector last = head.tracks[0].back().direction;
     auto head_at_last_key = [&] {
         std::lock_guard<std::mutex> lock(dlg_->renderer()->pose_mutex());
         return head.active_track == 0 && head.pose_direction == last;

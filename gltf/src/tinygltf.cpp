@@ -1,0 +1,3 @@
+// The one translation unit that compiles tinygltf's implementation.
+#define TINYGLTF_IMPLEMENTATION
+#include <tiny_gltf.h>

@@ -13,13 +13,17 @@
 //        robotgen --check FILE   exits 1 when FILE differs from what would be written
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bac6_writer.h"
+
 namespace {
+
+namespace bac6 = quenlo::bac6;
 
 struct Vec {
     double x, y, z;
@@ -229,14 +233,8 @@ Vec HandleDir(const Part& p) {
     return {1, 0, 0};
 }
 
-std::string Num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.4f", v == 0 ? 0.0 : v);
-    return buf;
-}
-
-std::string Triple(Vec v) {
-    return Num(v.x) + " " + Num(v.y) + " " + Num(v.z);
+bac6::Vec3 F(Vec v) {
+    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
 
 // Six faces of a box, each with its own four corners so every vertex has the
@@ -260,48 +258,49 @@ std::vector<BoxFace> BoxFaces(Vec lo, Vec hi) {
     };
 }
 
-std::string Generate() {
-    const std::vector<Part> parts = Robot();
-    std::ostringstream o;
-    o << ";BAC\n(bacVersion 6.0)\n(Figure\n(name \"quenlo_humanoid\")\n";
-    o << "(Colors\n";
-    for (const auto& c : kColors) o << "(f3 " << Triple({c[0], c[1], c[2]}) << ")\n";
-    o << ")\n(Materials\n";
-    for (const Material& m : kMaterials) {
-        o << "(material\n(name \"" << m.name << "\")\n(blendMode normal)\n(doubleFace false)\n"
-          << "(colorIndex " << m.color << ")\n(alpha 1.0)\n(specular " << Num(m.specular)
-          << ")\n(shininess " << Num(m.shininess) << ")\n)\n";
+bac6::Model Build() {
+    bac6::Model m;
+    m.figureName = "quenlo_humanoid";
+    for (const auto& c : kColors)
+        m.colors.push_back(
+            {static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2])});
+    for (const Material& mat : kMaterials) {
+        bac6::Material& out = m.materials.emplace_back();
+        out.name = mat.name;
+        out.doubleFace = false;
+        out.colorIndex = mat.color;
+        out.specular = static_cast<float>(mat.specular);
+        out.shininess = static_cast<float>(mat.shininess);
     }
-    o << ")\n";
-
-    std::ostringstream pnt, vct, bones, faces;
-    int vertex = 0;
-    for (const Part& p : parts) {
-        const int first = vertex;
+    for (const Part& p : Robot()) {
+        bac6::Bone& bone = m.bones.emplace_back();
+        bone.name = p.name + p.tag;
+        bone.hasChild = p.has_child;
+        bone.hasBrother = p.has_brother;
+        bone.translate = F(p.pivot);
+        bone.rotate = F(p.pivot + p.rest * 50.0);
+        bone.handle = F(p.pivot + HandleDir(p) * 50.0);
         for (const BoxFace& f : BoxFaces(p.lo, p.hi)) {
+            const int a = static_cast<int>(m.vertices.size());
             for (const Vec& c : f.corner) {
-                pnt << "(pnt " << Triple(c) << ")\n";
-                vct << "(vct " << Triple(f.normal) << ")\n";
+                bone.vertexIndices.push_back(static_cast<int>(m.vertices.size()));
+                m.vertices.push_back(F(c));
+                m.normals.push_back(F(f.normal));
             }
-            // Written clockwise: the reader stores the corners in reverse.
-            const int a = vertex;
-            faces << "(face " << p.material << " ( i4 " << a + 3 << ' ' << a + 2 << ' ' << a + 1
-                  << ' ' << a << " ) ( i4 3 2 1 0 ))\n";
-            vertex += 4;
+            m.polygons.push_back({p.material, 4, {a, a + 1, a + 2, a + 3}, {0, 1, 2, 3}});
         }
-        bones << "(bone\n(name \"" << p.name << p.tag << "\")\n(hasChild "
-              << (p.has_child ? "true" : "false") << ")\n(hasBrother "
-              << (p.has_brother ? "true" : "false") << ")\n(translate " << Triple(p.pivot)
-              << ")\n(rotate " << Triple(p.pivot + p.rest * 50.0) << ")\n(handle "
-              << Triple(p.pivot + HandleDir(p) * 50.0) << ")\n(vertexIndices";
-        for (int i = first; i < vertex; ++i) bones << ' ' << i;
-        bones << ")\n)\n";
     }
-    o << "(Vertices\n(coords\n" << pnt.str() << ")\n(normals\n" << vct.str() << ")\n)\n";
-    o << "(Bones\n" << bones.str() << ")\n";
-    o << "(Polygons\n" << faces.str() << ")\n";
-    o << "(TextureCoords\n(f2 0.0 0.0)\n(f2 1.0 0.0)\n(f2 1.0 1.0)\n(f2 0.0 1.0)\n)\n)\n";
-    return o.str();
+    m.uvs = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    return m;
+}
+
+std::string Generate() {
+    std::string text, error;
+    if (!bac6::ToText(Build(), text, &error, {.decimals = 4})) {
+        std::fprintf(stderr, "robotgen: %s\n", error.c_str());
+        std::exit(1);
+    }
+    return text;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
-#include "rom_transfer.h"
+#include "rom_steps.h"
 #include "usbio.h"
 
 namespace quenlo {

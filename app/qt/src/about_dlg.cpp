@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QLabel>
 
+#include "control_ids.h"
+
 namespace quenlo::qt {
 
 QIcon ProgramIcon() {
@@ -22,7 +24,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(quenlo::qt::ProgramIcon().pixmap(48, 48));
     auto* name =
         new QLabel(QString("Quenlo Version %1 (%2)").arg(QUENLO_VERSION, QUENLO_DATE), this);
-    name->setObjectName("ctl1020");
+    name->setObjectName(QString("ctl%1").arg(quenlo::qt::kAboutVersionId));
     auto* notice = new QLabel(
         "RCB-4HV と ICS サーボのロボットのための\n"
         "モーション変換・再生・ROM転送ツール",

@@ -1,5 +1,5 @@
 // The window's live playback: Play (1015) and Play all (1017) start it or, while
-// it runs, stop it; the CVantiMotion worker runs the core's PlayMotions and
+// it runs, stop it; the motion worker runs the core's PlayMotions and
 // reaches the controls only through requests served here.
 #include <QCheckBox>
 #include <QComboBox>

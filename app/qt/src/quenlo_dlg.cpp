@@ -22,6 +22,7 @@
 #include <algorithm>
 
 #include "about_dlg.h"
+#include "control_ids.h"
 #include "conversion.h"
 #include "dialog_units.h"
 #include "drop_targets.h"
@@ -32,6 +33,8 @@
 #include "usbio.h"
 
 using quenlo::qt::CallOnUi;
+using quenlo::qt::ControlId;
+using enum quenlo::qt::ControlId;
 using quenlo::qt::DialogUnits;
 
 namespace {
@@ -48,7 +51,7 @@ QString FromBytes(std::string_view text) {
 
 // Places a control by its rectangle in dialog units and names it by its ID.
 template <class Widget>
-Widget* Place(Widget* widget, const DialogUnits& du, int id, int x, int y, int w, int h) {
+Widget* Place(Widget* widget, const DialogUnits& du, ControlId id, int x, int y, int w, int h) {
     if (id) widget->setObjectName(QString("ctl%1").arg(id));
     widget->setGeometry(du.Rect(x, y, w, h));
     return widget;
@@ -57,7 +60,7 @@ Widget* Place(Widget* widget, const DialogUnits& du, int id, int x, int y, int w
 // A drop-down list: its rectangle's height is that of the open list; closed,
 // it is as tall as the style makes it.
 template <class List>
-List* PlaceList(List* list, const DialogUnits& du, int id, int x, int y, int w, int list_h) {
+List* PlaceList(List* list, const DialogUnits& du, ControlId id, int x, int y, int w, int list_h) {
     Place(list, du, id, x, y, w, list_h);
     list->setFixedHeight(list->sizeHint().height());
     list->setMaxVisibleItems(std::max(1, list_h / 8 - 1));
@@ -119,62 +122,62 @@ void CQuenloDlg::BuildControls() {
     setFixedSize(du.X(kWidth), du.Y(kHeight));
 
     // The group box first, so the controls it frames lie above it.
-    Place(new QGroupBox("モデル", this), du, 0, 70, 47, 235, 171);
+    Place(new QGroupBox("モデル", this), du, kNoId, 70, 47, 235, 171);
 
     PlaceLabel(this, du, "通信ポート", 7, 10);
-    port_list_ = PlaceList(new PortCombo(this), du, 1001, 7, 19, 84, 68);
+    port_list_ = PlaceList(new PortCombo(this), du, kPortListId, 7, 19, 84, 68);
     port_list_->setEditable(true);  // a device path may be typed and confirmed with Enter
     port_list_->setInsertPolicy(QComboBox::NoInsert);
     port_list_->addItem("非接続");
 
-    rom_button_ = Place(new QPushButton("ROM転送", this), du, 1003, 191, 7, 50, 14);
-    play_button_ = Place(new QPushButton("再生", this), du, 1015, 255, 7, 50, 14);
-    play_all_button_ = Place(new QPushButton("全再生", this), du, 1017, 255, 27, 50, 14);
+    rom_button_ = Place(new QPushButton("ROM転送", this), du, kRomId, 191, 7, 50, 14);
+    play_button_ = Place(new QPushButton("再生", this), du, kPlayId, 255, 7, 50, 14);
+    play_all_button_ = Place(new QPushButton("全再生", this), du, kPlayAllId, 255, 27, 50, 14);
     play_all_button_->setEnabled(false);
-    loop_box_ = Place(new QCheckBox("ループ再生", this), du, 1021, 204, 29, 46, 10);
+    loop_box_ = Place(new QCheckBox("ループ再生", this), du, kLoopId, 204, 29, 46, 10);
 
     PlaceLabel(this, du, "COM通信速度(bps)", 7, 49);
-    serial_speed_ = PlaceList(new QComboBox(this), du, 1005, 7, 58, 48, 62);
+    serial_speed_ = PlaceList(new QComboBox(this), du, kSerialSpeedId, 7, 58, 48, 62);
     PlaceLabel(this, du, "ICS通信速度(bps)", 7, 89);
-    servo_speed_ = PlaceList(new QComboBox(this), du, 1006, 7, 98, 48, 52);
+    servo_speed_ = PlaceList(new QComboBox(this), du, kServoSpeedId, 7, 98, 48, 52);
     for (QComboBox* list : {serial_speed_, servo_speed_}) {
         for (const char* speed : kSpeeds) list->addItem(speed);
         list->setCurrentIndex(0);
         list->setEnabled(false);  // shows the link's speeds only
     }
     PlaceLabel(this, du, "再生レート(ms)", 7, 128);
-    rate_list_ = PlaceList(new QComboBox(this), du, 1007, 7, 138, 48, 61);
+    rate_list_ = PlaceList(new QComboBox(this), du, kRateListId, 7, 138, 48, 61);
     for (const quenlo::RateEntry& rate : quenlo::kRates) rate_list_->addItem(rate.text);
     rate_list_->setCurrentIndex(quenlo::kDefaultRate);
     PlaceLabel(this, du, "モーション遷移間隔", 7, 161);
-    interval_list_ = PlaceList(new QComboBox(this), du, 1019, 7, 171, 48, 49);
+    interval_list_ = PlaceList(new QComboBox(this), du, kIntervalListId, 7, 171, 48, 49);
     for (const char* text : quenlo::kIntervalTexts)
         interval_list_->addItem(QString::fromUtf8(text));
     interval_list_->setCurrentIndex(quenlo::kDefaultInterval);
 
     PlaceLabel(this, du, "基本(BAC6)", 76, 59);
-    bac_field_ = Place(new CBacSel(this), du, 1008, 75, 69, 202, 14);
-    convert_button_ = Place(new QPushButton("変換", this), du, 1014, 282, 97, 19, 14);
+    bac_field_ = Place(new CBacSel(this), du, kBacFieldId, 75, 69, 202, 14);
+    convert_button_ = Place(new QPushButton("変換", this), du, kConvertId, 282, 97, 19, 14);
     PlaceLabel(this, du, "モーション(TRA4)", 76, 90);
-    motion_list_ = Place(new CTraSel(this), du, 1010, 76, 99, 204, 112);
-    up_button_ = Place(new QPushButton("↑", this), du, 1011, 284, 127, 14, 14);
-    down_button_ = Place(new QPushButton("↓", this), du, 1012, 284, 145, 14, 14);
-    delete_button_ = Place(new QPushButton("削除", this), du, 1013, 281, 197, 20, 14);
+    motion_list_ = Place(new CTraSel(this), du, kMotionListId, 76, 99, 204, 112);
+    up_button_ = Place(new QPushButton("↑", this), du, kUpId, 284, 127, 14, 14);
+    down_button_ = Place(new QPushButton("↓", this), du, kDownId, 284, 145, 14, 14);
+    delete_button_ = Place(new QPushButton("削除", this), du, kDeleteId, 281, 197, 20, 14);
 
-    clear_button_ = Place(new QPushButton("ｺﾝｿｰﾙｸﾘｱ", this), du, 1004, 7, 206, 37, 14);
+    clear_button_ = Place(new QPushButton("ｺﾝｿｰﾙｸﾘｱ", this), du, kClearId, 7, 206, 37, 14);
     clear_button_->setDefault(true);  // Enter in the window clears the console
-    console_ = Place(new QPlainTextEdit(this), du, 1000, 7, 222, 298, 100);
+    console_ = Place(new QPlainTextEdit(this), du, kConsoleId, 7, 222, 298, 100);
     console_->setReadOnly(true);
     console_->setLineWrapMode(QPlainTextEdit::NoWrap);
     console_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     console_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    progress_ = Place(new QProgressBar(this), du, 0, 7, 323, 298, 5);
+    progress_ = Place(new QProgressBar(this), du, kNoId, 7, 323, 298, 5);
     progress_->setObjectName("romProgress");
     progress_->setTextVisible(false);
     progress_->setRange(0, 1);
     progress_->setValue(0);
 
-    preview_frame_ = Place(new QFrame(this), du, 1023, 311, 7, 177, 315);
+    preview_frame_ = Place(new QFrame(this), du, kPreviewId, 311, 7, 177, 315);
     preview_frame_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 }
 

@@ -1,5 +1,5 @@
 // CQuenloDlg: the main window. Its controls carry the object names "ctl<ID>" of
-// the control table; its operations are the core's (quenlo/core.h), shown here.
+// control_ids.h; its operations are the core's (quenlo/core.h), shown here.
 //
 // Threads. Everything here runs on the window's thread except what a worker
 // calls through OperatorUi, which CallOnUi serves on that thread. Link work (a
@@ -84,7 +84,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void TransferToRom();
     // The system's serial devices not listed yet join the port list.
     void ListPorts();
-    // The preview thread of a playback (CVantiAnime): with the robot active it
+    // The preview thread of a playback: with the robot active it
     // follows the live thread step by step, else it plays alone. Nothing
     // happens without a preview.
     void StartPreview(bool play_all);
@@ -155,26 +155,26 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void ApplyLinkControls();
 
     using PortCombo = quenlo::qt::PortCombo;
-    QPlainTextEdit* console_ = nullptr;       // 1000
-    PortCombo* port_list_ = nullptr;          // 1001
-    QPushButton* rom_button_ = nullptr;       // 1003
-    QPushButton* clear_button_ = nullptr;     // 1004
-    QComboBox* serial_speed_ = nullptr;       // 1005
-    QComboBox* servo_speed_ = nullptr;        // 1006
-    QComboBox* rate_list_ = nullptr;          // 1007
-    CBacSel* bac_field_ = nullptr;            // 1008
-    CTraSel* motion_list_ = nullptr;          // 1010
-    QPushButton* up_button_ = nullptr;        // 1011
-    QPushButton* down_button_ = nullptr;      // 1012
-    QPushButton* delete_button_ = nullptr;    // 1013
-    QPushButton* convert_button_ = nullptr;   // 1014
-    QPushButton* play_button_ = nullptr;      // 1015
-    QPushButton* play_all_button_ = nullptr;  // 1017
-    QComboBox* interval_list_ = nullptr;      // 1019
-    QCheckBox* loop_box_ = nullptr;           // 1021
-    QFrame* preview_frame_ = nullptr;         // 1023, the preview's place
-    CMviewer* viewer_ = nullptr;              // inside it
-    QProgressBar* progress_ = nullptr;        // bytes of a ROM transfer, under the console
+    QPlainTextEdit* console_ = nullptr;
+    PortCombo* port_list_ = nullptr;
+    QPushButton* rom_button_ = nullptr;
+    QPushButton* clear_button_ = nullptr;
+    QComboBox* serial_speed_ = nullptr;
+    QComboBox* servo_speed_ = nullptr;
+    QComboBox* rate_list_ = nullptr;
+    CBacSel* bac_field_ = nullptr;
+    CTraSel* motion_list_ = nullptr;
+    QPushButton* up_button_ = nullptr;
+    QPushButton* down_button_ = nullptr;
+    QPushButton* delete_button_ = nullptr;
+    QPushButton* convert_button_ = nullptr;
+    QPushButton* play_button_ = nullptr;
+    QPushButton* play_all_button_ = nullptr;
+    QComboBox* interval_list_ = nullptr;
+    QCheckBox* loop_box_ = nullptr;
+    QFrame* preview_frame_ = nullptr;   // the preview\'s place
+    CMviewer* viewer_ = nullptr;        // inside it
+    QProgressBar* progress_ = nullptr;  // bytes of a ROM transfer, under the console
 
     bool play_enabled_ = false;  // by the conversion rules
     bool play_all_enabled_ = false;
@@ -193,6 +193,6 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     quenlo::qt::WorkerThread link_worker_;
     std::unique_ptr<COpenGLUtil> m_pOpenGL;  // the preview's renderer; null without OpenGL
     quenlo::qt::WorkerThread preview_worker_;
-    quenlo::qt::WorkerThread motion_worker_;  // CVantiMotion: the live playback
+    quenlo::qt::WorkerThread motion_worker_;  // the live playback
     std::vector<quenlo::qt::WorkerThread*> workers_;
 };

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "quenlo/core.h"
+#include "quenlo/rom_transfer.h"
 
 class CUsbIO;
 

@@ -1,0 +1,92 @@
+// What the main window's operations need from whoever shows them to the
+// operator: the Qt dialog or quenlo-cli.
+//
+// Threads. The user-interface thread runs the dialog's handlers; link work (a
+// connection attempt, a ROM transfer), live playback and the preview run on
+// worker threads. A worker may call every OperatorUi member. Whoever implements
+// OperatorUi serves such a call on its user-interface thread: directly when it
+// is made there, otherwise by posting it and blocking the worker until it has
+// been served. The user-interface thread therefore never waits for a worker
+// while a request of that worker can be pending: to stop one it raises the
+// stop request, keeps serving requests until the worker has finished, and only
+// then joins it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class CDataInfo;
+
+namespace quenlo {
+
+// Controls of the main window that the operations enable and caption.
+enum class Control {
+    Play,
+    PlayAll,
+    MoveUp,
+    MoveDown,
+    MotionList,
+    BacField,
+    Delete,
+    PortList,
+    RateList
+};
+
+// What the core needs from whoever shows it to the operator.
+class OperatorUi {
+  public:
+    virtual ~OperatorUi() = default;
+    // Appends text to the console pane as it stands (callers carry "\r\n").
+    virtual void ConsoleWrite(std::string_view text) = 0;
+    // Yes/No question; true only for Yes.
+    virtual bool Confirm(std::string_view caption, std::string_view text) = 0;
+    // Wait cursor on while a long operation runs on the caller's thread.
+    virtual void SetBusy(bool busy) = 0;
+    // Builds the preview of a conversion that has just succeeded, while the
+    // libraries still hold its model. Without a preview there is nothing to do.
+    virtual void ShowConversion(CDataInfo& /*data*/) {}
+
+    // The controls the link operations touch; a shell has none of them.
+    // Entry 0 of the port list: "非接続", "切断" or "未接続".
+    virtual void SetPortEntry0(std::string_view /*caption*/) {}
+    // Selects an entry of the port list (0 is the "not connected" entry).
+    virtual void SelectPortEntry(int /*index*/) {}
+    // Selects entries of the serial and servo-bus speed lists; -1 selects none.
+    virtual void ShowLinkSpeeds(int /*serial*/, int /*servo*/) {}
+    // Bytes of a ROM transfer written so far, of the whole image.
+    virtual void ShowProgress(size_t /*done*/, size_t /*total*/) {}
+
+    // What a playback reads from the window, each time it needs it, and the
+    // controls it locks. A shell without a window answers the window's defaults.
+    virtual int SelectedMotion();  // entry of the motion list, -1 for none
+    virtual int MotionCount();     // entries of the motion list
+    virtual int RateIndex();       // playback-rate list, -1 for none
+    virtual int IntervalIndex();   // transition list, -1 for none
+    virtual bool LoopChecked();    // the loop check box
+    virtual void EnableControl(Control /*control*/, bool /*enable*/) {}
+    virtual void SetCaption(Control /*control*/, std::string_view /*caption*/) {}
+
+    // printf-style console line, cut to 499 characters like the dialog's.
+    void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// At most `limit` diagnostic lines are shown per operation; the rest are
+// counted and reported by End.
+class DiagnosticLimit {
+  public:
+    explicit DiagnosticLimit(int limit = 200) : limit_(limit) {}
+    // A new operation starts: the count begins again.
+    void Begin() { shown_ = held_ = 0; }
+    // True when the line is to be shown, false when it is only counted.
+    bool Take();
+    // The closing line for the lines held back ("" when none), and a new count.
+    std::string End();
+
+  private:
+    int limit_;
+    int shown_ = 0;
+    int held_ = 0;
+};
+
+}  // namespace quenlo

@@ -10,6 +10,7 @@
 
 #include "command.h"
 #include "console.h"
+#include "quenlo/version.h"
 
 namespace quenlo::cli {
 namespace {
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     CLI::App app("quenlo-cli: the main window's jobs from a shell", "quenlo-cli");
     app.require_subcommand(1);
+    app.set_version_flag("--version",
+                         std::string("quenlo-cli ") + QUENLO_VERSION + " (" + QUENLO_DATE + ")");
     std::vector<std::pair<CLI::App*, std::function<int()>>> runs;
     for (const Command& c : Commands()) {
         CLI::App* sub = app.add_subcommand(c.name, c.description);
@@ -106,6 +109,9 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
         return 0;
     } catch (const CLI::ParseError& e) {
         return Fail(app, e, argc > 1 ? argv[1] : nullptr);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "board_sim.h"
+#include "quenlo/version.h"
 #include "serial_baud.h"
 
 namespace {
@@ -35,6 +36,7 @@ const char kUsage[] =
     "                  [--hangup-after N] [--trace FILE] [--rom-out FILE] [--rom-in FILE]\n"
     "                  [--link PATH] [--exit-after-reboot] [--run-rom [--passes N]]\n"
     "                  [--corrupt-rom-at ADDR] [--no-read] [--wire-time]\n"
+    "       quenlo-sim --help | --version\n"
     "With --rom-in and --run-rom the image is replayed at once, without a terminal.\n";
 
 struct Args {
@@ -123,6 +125,9 @@ bool ParseArgs(int argc, char** argv, Args& a) {
             a.run_rom = true;
         } else if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (opt == "--version") {
+            std::printf("quenlo-sim %s (%s)\n", QUENLO_VERSION, QUENLO_DATE);
             std::exit(0);
         } else {
             std::fprintf(stderr, "quenlo-sim: unknown option %s\n", opt.c_str());

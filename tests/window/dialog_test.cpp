@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "quenlo/version.h"
 #include "window_fixture.h"
 
 namespace window_test {
@@ -88,7 +89,7 @@ TEST_F(WindowTest, AboutBoxFromF1AndTheContextMenu) {
     QTest::keyClick(dlg_.get(), Qt::Key_F1);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "バージョン情報 Quenlo");
-    EXPECT_EQ(seen[1].rfind("Quenlo Version ", 0), 0u);
+    EXPECT_EQ(seen[1], std::string("Quenlo Version ") + QUENLO_VERSION + " (" + QUENLO_DATE + ")");
 
     // The menu opens on a right click on the window; its item opens the box.
     QTimer::singleShot(200, [&] {

@@ -6,6 +6,7 @@
 #include <QLabel>
 
 #include "control_ids.h"
+#include "quenlo/version.h"
 
 namespace quenlo::qt {
 

@@ -8,6 +8,7 @@
 #include "about_dlg.h"
 #include "dialog_units.h"
 #include "drop_targets.h"
+#include "quenlo/version.h"
 #include "quenlo_dlg.h"
 
 namespace quenlo::qt {
@@ -50,7 +51,10 @@ int CQuenloApp::Run() {
         return 2;
     }
     if (parser.isSet("help")) parser.showHelp(0);
-    if (parser.isSet("version")) parser.showVersion();
+    if (parser.isSet("version")) {  // with the build date, as the About box shows it
+        std::printf("quenlo %s (%s)\n", QUENLO_VERSION, QUENLO_DATE);
+        return 0;
+    }
 
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments()) {

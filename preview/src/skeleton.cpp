@@ -131,8 +131,11 @@ PreviewTrack BuildTrack(const PreviewBone& bone, const TraMotion& motion, size_t
 using namespace quenlo::preview;
 
 void CPreviewScene::SetPose(PreviewBone& bone, int32_t t) {
+    // Without a key in force the bone is at rest, where an earlier motion's
+    // shift does not carry over.
     bone.pose_roll = 0.0f;
     bone.pose_direction = {0, 0, 0};
+    bone.pose_translation = {0, 0, 0};
     if (bone.active_track < 0 || static_cast<size_t>(bone.active_track) >= bone.tracks.size())
         return;
     const PreviewTrack& keys = bone.tracks[static_cast<size_t>(bone.active_track)];

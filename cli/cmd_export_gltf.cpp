@@ -1,0 +1,121 @@
+// quenlo-cli export-gltf: the model and its motions as one binary glTF, posed
+// as the preview poses them, for Blender, three.js or any glTF viewer.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "command.h"
+#include "console.h"
+#include "conversion.h"
+#include "gltf.h"
+#include "quenlo/core.h"
+#include "quenlo/platform.h"
+
+namespace quenlo::cli {
+namespace {
+
+struct Args {
+    std::string model;
+    std::vector<std::string> motions;
+    int rate = kDefaultRate;
+    std::string output;
+};
+
+// The conversion's console and progress lines go to standard error; standard
+// output tells what was written.
+class ProgressToStderr {
+  public:
+    ProgressToStderr() {
+        SetLogSink([](Stream, std::string_view text) {
+            std::fwrite(text.data(), 1, text.size(), stderr);
+        });
+    }
+    ~ProgressToStderr() { SetLogSink({}); }
+    ProgressToStderr(const ProgressToStderr&) = delete;
+    ProgressToStderr& operator=(const ProgressToStderr&) = delete;
+};
+
+// Written aside and renamed into place: a failure leaves no part file behind
+// and the old file as it was.
+bool WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes,
+                std::string& error) {
+    const std::string part = path + ".part";
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    if (out) out.close();
+    std::error_code ec;
+    if (out) std::filesystem::rename(part, path, ec);
+    if (!out || ec) {
+        std::filesystem::remove(part, ec);
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+int Run(const Args& args) {
+    const int rate_ms = std::atoi(kRates[args.rate].text);
+    std::unique_ptr<CDataInfo> data;
+    gltf::ExportScene scene;
+    std::vector<std::string> warnings;
+    std::string error;
+    {
+        ProgressToStderr progress;
+        StdoutUi ui(false);
+        data = RunConversion(ui, args.model, args.motions, args.rate);
+        if (!data) return 1;
+        std::vector<std::string> names;
+        for (const std::string& m : args.motions)
+            names.push_back(std::filesystem::path(m).stem().string());
+        if (!gltf::SceneFromConversion(*data, names, rate_ms, scene, warnings, &error)) {
+            std::fprintf(stderr, "quenlo-cli export-gltf: %s: %s\n", args.model.c_str(),
+                         error.c_str());
+            return 1;
+        }
+    }
+    scene.name = std::filesystem::path(args.model).stem().string();
+    for (const std::string& w : warnings)
+        std::fprintf(stderr, "quenlo-cli export-gltf: warning: %s\n", w.c_str());
+    std::vector<unsigned char> bytes;
+    if (!gltf::ExportGlb(scene, bytes, &error) || !WriteWhole(args.output, bytes, error)) {
+        std::fprintf(stderr, "quenlo-cli export-gltf: %s\n", error.c_str());
+        return 1;
+    }
+    size_t triangles = 0;
+    for (const gltf::ExportPrimitive& p : scene.primitives) triangles += p.indices.size() / 3;
+    std::printf("wrote %s: %zu bones, %zu triangles, %zu vertices, %zu animations\n",
+                args.output.c_str(), scene.joints.size(), triangles, scene.positions.size(),
+                scene.animations.size());
+    for (const gltf::ExportAnimation& a : scene.animations)
+        std::printf("  %s: %zu keys, %.0f ms\n", a.name.c_str(), a.times.size(),
+                    a.times.back() * 1000.0);
+    return FinishOutput("export-gltf") ? 0 : 1;
+}
+
+std::function<int()> Define(CLI::App& sub) {
+    auto args = std::make_shared<Args>();
+    sub.add_option("MODEL.bac", args->model, "the model")->required();
+    sub.add_option("MOTION.tra", args->motions, "the motions, one animation each (optional)");
+    AddRateOption(sub, args->rate)
+        ->description(
+            "playback-rate list index whose period a key time unit lasts: 0 to 8 for 10, 15, 20, "
+            "25, "
+            "30, 40, 45, 50, 60 ms");
+    sub.add_option("-o", args->output, "the binary glTF to write")
+        ->required()
+        ->type_name("OUT.glb");
+    return [args] { return Run(*args); };
+}
+
+const bool registered =
+    Register({"export-gltf", "the model and its motions as a binary glTF (.glb)", Define});
+
+}  // namespace
+}  // namespace quenlo::cli

@@ -26,20 +26,6 @@ struct Args {
     std::string output;
 };
 
-// The conversion's console and progress lines go to standard error; standard
-// output tells what was written.
-class ProgressToStderr {
-  public:
-    ProgressToStderr() {
-        SetLogSink([](Stream, std::string_view text) {
-            std::fwrite(text.data(), 1, text.size(), stderr);
-        });
-    }
-    ~ProgressToStderr() { SetLogSink({}); }
-    ProgressToStderr(const ProgressToStderr&) = delete;
-    ProgressToStderr& operator=(const ProgressToStderr&) = delete;
-};
-
 // Written aside and renamed into place: a failure leaves no part file behind
 // and the old file as it was.
 bool WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes,

@@ -22,20 +22,6 @@ struct Args {
     int rate = kDefaultRate;
 };
 
-// Standard output carries the frame lines alone; the conversion's console and
-// progress lines go to standard error while this lives.
-class ProgressToStderr {
-  public:
-    ProgressToStderr() {
-        SetLogSink([](Stream, std::string_view text) {
-            std::fwrite(text.data(), 1, text.size(), stderr);
-        });
-    }
-    ~ProgressToStderr() { SetLogSink({}); }
-    ProgressToStderr(const ProgressToStderr&) = delete;
-    ProgressToStderr& operator=(const ProgressToStderr&) = delete;
-};
-
 int Run(const Args& args) {
     const std::vector<std::string>& motions = args.motions;
     std::unique_ptr<CDataInfo> data;

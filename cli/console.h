@@ -1,6 +1,8 @@
 // What the subcommands share: the console on standard output and list options.
 #pragma once
 
+#include <cstdio>
+
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 
@@ -34,6 +36,20 @@ bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port);
 // Flushes standard output and checks that every write to it went through;
 // false after a line on standard error (a full disk, a closed pipe).
 bool FinishOutput(const char* command);
+
+// While it lives, the log's lines (the conversion's console and progress)
+// go to standard error, so that standard output carries the command's own.
+class ProgressToStderr {
+  public:
+    ProgressToStderr() {
+        SetLogSink([](Stream, std::string_view text) {
+            std::fwrite(text.data(), 1, text.size(), stderr);
+        });
+    }
+    ~ProgressToStderr() { SetLogSink({}); }
+    ProgressToStderr(const ProgressToStderr&) = delete;
+    ProgressToStderr& operator=(const ProgressToStderr&) = delete;
+};
 
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.

@@ -54,6 +54,22 @@ const T* Data(const tinygltf::Model& m, int accessor) {
     return reinterpret_cast<const T*>(m.buffers[0].data.data() + v.byteOffset + a.byteOffset);
 }
 
+// Calls each(position in millimetres, joint) for every vertex of the file's
+// mesh and collects the answers.
+template <class Each>
+std::vector<PreviewVector> EachVertex(const tinygltf::Model& m, Each each) {
+    const tinygltf::Primitive& p = m.meshes[0].primitives[0];
+    const size_t count = m.accessors[static_cast<size_t>(p.attributes.at("POSITION"))].count;
+    const float* pos = Data<float>(m, p.attributes.at("POSITION"));
+    const uint8_t* joints = Data<uint8_t>(m, p.attributes.at("JOINTS_0"));
+    std::vector<PreviewVector> out;
+    for (size_t v = 0; v < count; ++v)
+        out.push_back(
+            each(PreviewVector{pos[3 * v] * 1000, pos[3 * v + 1] * 1000, pos[3 * v + 2] * 1000},
+                 size_t{joints[4 * v]}));
+    return out;
+}
+
 // Every vertex of the file, skinned at key `key` of animation `anim` (-1: at
 // rest), in millimetres.
 std::vector<PreviewVector> Skinned(const tinygltf::Model& m, int anim, size_t key) {
@@ -82,27 +98,16 @@ std::vector<PreviewVector> Skinned(const tinygltf::Model& m, int anim, size_t ke
     }
     const tinygltf::Skin& skin = m.skins[0];
     const float* ibm = Data<float>(m, skin.inverseBindMatrices);
-    const tinygltf::Primitive& p = m.meshes[0].primitives[0];
-    const size_t count = m.accessors[static_cast<size_t>(p.attributes.at("POSITION"))].count;
-    const float* pos = Data<float>(m, p.attributes.at("POSITION"));
-    const uint8_t* joints = Data<uint8_t>(m, p.attributes.at("JOINTS_0"));
-    std::vector<PreviewVector> out;
-    for (size_t v = 0; v < count; ++v) {
-        const size_t j = joints[4 * v];
+    return EachVertex(m, [&](const PreviewVector& pos, size_t j) {
         M4 inv;
-        for (int i = 0; i < 16; ++i)
-            inv[static_cast<size_t>(i)] = ibm[16 * j + static_cast<size_t>(i)];
+        for (size_t i = 0; i < 16; ++i) inv[i] = ibm[16 * j + i];
         const M4 s = Mul(world[static_cast<size_t>(skin.joints[j])], inv);
         PreviewVector r;
-        for (int row = 0; row < 3; ++row)
-            r[static_cast<size_t>(row)] =
-                static_cast<float>(1000 * (s[static_cast<size_t>(row)] * pos[3 * v] +
-                                           s[static_cast<size_t>(4 + row)] * pos[3 * v + 1] +
-                                           s[static_cast<size_t>(8 + row)] * pos[3 * v + 2] +
-                                           s[static_cast<size_t>(12 + row)]));
-        out.push_back(r);
-    }
-    return out;
+        for (size_t row = 0; row < 3; ++row)
+            r[row] = static_cast<float>(s[row] * pos[0] + s[4 + row] * pos[1] +
+                                        s[8 + row] * pos[2] + 1000 * s[12 + row]);
+        return r;
+    });
 }
 
 // The same vertices as the preview draws them: under the walk's matrix, less
@@ -115,18 +120,11 @@ std::vector<PreviewVector> Drawn(CPreviewScene& scene, const tinygltf::Model& m)
         matrices[b++] = matrix;
         positions.push_back(bone.position);
     });
-    const tinygltf::Primitive& p = m.meshes[0].primitives[0];
-    const size_t count = m.accessors[static_cast<size_t>(p.attributes.at("POSITION"))].count;
-    const float* pos = Data<float>(m, p.attributes.at("POSITION"));
-    const uint8_t* joints = Data<uint8_t>(m, p.attributes.at("JOINTS_0"));
-    std::vector<PreviewVector> out;
-    for (size_t v = 0; v < count; ++v) {
-        const size_t j = joints[4 * v];
+    return EachVertex(m, [&](const PreviewVector& pos, size_t j) {
         PreviewVector local;
-        for (size_t i = 0; i < 3; ++i) local[i] = pos[3 * v + i] * 1000.0f - positions[j][i];
-        out.push_back(TransformPoint(matrices[j], local));
-    }
-    return out;
+        for (size_t i = 0; i < 3; ++i) local[i] = pos[i] - positions[j][i];
+        return TransformPoint(matrices[j], local);
+    });
 }
 
 // Exports the conversion and compares every vertex at rest and at every key

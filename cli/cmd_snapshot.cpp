@@ -31,15 +31,11 @@ struct Args {
 };
 
 // The console on standard output; a successful conversion builds the preview
-// and turns the camera to the model's size, as the window does.
+// and frames the model, as the window does.
 class SnapshotUi : public StdoutUi {
   public:
     explicit SnapshotUi(COpenGLUtil& renderer) : StdoutUi(false), renderer_(renderer) {}
-    void ShowConversion(CDataInfo& data) override {
-        float size = 250.0f;
-        renderer_.CreateBacObject(&size, data);
-        renderer_.ResetView(size);
-    }
+    void ShowConversion(CDataInfo& data) override { renderer_.ShowModel(data); }
 
   private:
     COpenGLUtil& renderer_;
@@ -75,8 +71,8 @@ int Run(const Args& args) {
     std::unique_ptr<CDataInfo> data = RunConversion(ui, args.model, args.motions, args.rate);
     if (!data) return 1;
     if (!args.motions.empty()) {
-        renderer.SelectMotion(args.motion);
-        for (auto& bone : renderer.bones())
+        renderer.scene().SelectMotion(args.motion);
+        for (auto& bone : renderer.scene().bones())
             if (bone) CPreviewScene::SetPose(*bone, args.frame);
     }
     preview.Render();

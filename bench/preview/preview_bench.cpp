@@ -136,11 +136,9 @@ int main(int argc, char** argv) {
         QuietUi ui;
         auto data = quenlo::RunConversion(ui, examples + "/robot.bac", {examples + "/wave.tra"},
                                           quenlo::kDefaultRate);
-        float size = 0;
-        if (!data || !renderer.CreateBacObject(&size, *data)) return 1;
-        renderer.ResetView(size);
-        renderer.SelectMotion(0);
-        for (auto& b : renderer.bones()) CPreviewScene::SetPose(*b, 100);
+        if (!data || !renderer.ShowModel(*data)) return 1;
+        renderer.scene().SelectMotion(0);
+        for (auto& b : renderer.scene().bones()) CPreviewScene::SetPose(*b, 100);
         TimeFrames(preview, "example robot, 120 quads, mid-wave:", frames);
     }
 
@@ -154,18 +152,16 @@ int main(int argc, char** argv) {
     }
     CDataInfo data;  // no motions: the build reads the model alone
     double best = 1e9;
-    float size = 0;
     for (int run = 0; run < 3; ++run) {
         auto t0 = Clock::now();
-        const bool built = renderer.CreateBacObject(&size, data);
+        const bool built = renderer.ShowModel(data);
         best = std::min(best, Seconds(Clock::now() - t0));
         if (!built) return 1;
     }
     std::printf("CreateBacObject, %d faces in %d bones: %.3f s (best of 3)\n", kFaces, kBones,
                 best);
-    renderer.ResetView(size);
     TimeFrames(preview, "generated model, 200,000 triangles in 40 bones:", frames);
-    renderer.ClearBacObject();
+    renderer.scene().ClearBacObject();
     preview.Render();  // deletes the display lists
     fnbacrelease();
     return 0;

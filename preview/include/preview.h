@@ -53,7 +53,6 @@ struct PreviewFace {
 };
 
 struct PreviewBone {
-    uint32_t display_list = 0;  // compiled at the bone's first draw
     std::vector<PreviewFace> faces;
     PreviewVector offset{};    // position minus the parent's position
     PreviewVector position{};  // pivot in model space
@@ -102,6 +101,19 @@ void SetUpBone(PreviewBone& bone, const PreviewBone* parent);
 PreviewTrack BuildTrack(const PreviewBone& bone, const TraMotion& motion, size_t bone_index,
                         bool* short_motion);
 
+// ---- The reach of the model ---------------------------------------------------
+// A sphere that every vertex stays inside whatever the pose: each bone turns
+// about its pivot, so a vertex lies no farther from its root bone's pivot
+// than the chain of bone offsets above it plus its own distance from its
+// bone's pivot, plus the largest key translation of every bone on the way.
+struct PreviewReach {
+    PreviewVector centre{};
+    float radius = 0.0f;  // 0: no vertex
+};
+// The reach of bones whose parents come before them (as the walk orders
+// them); the centre is the middle of the roots' spheres, so one root's pivot.
+PreviewReach ModelReach(const std::vector<std::unique_ptr<PreviewBone>>& bones);
+
 // ---- The camera ---------------------------------------------------------------
 struct PreviewLight {
     bool enabled = false;
@@ -119,10 +131,16 @@ struct PreviewLight {
 
 enum class MouseMode { Idle = 0, Rotate = 1, Pan = 2, Zoom = 3 };
 
+// The eye looks down -z at the centre from `distance` away; the model turns
+// about the centre by `rotation`, and `pan` moves the picture across the panel.
+// Before any model: the grid at the origin, edge-on.
 struct PreviewView {
     PreviewMatrix rotation = kIdentityMatrix;
-    float zoom = 50.0f;
-    PreviewVector pan{};
+    PreviewVector centre{};      // model space; what the view turns about
+    float distance = 501.0f;     // from the eye to the centre
+    float depth_reach = 499.0f;  // what is drawn lies within this of the centre
+    float zoom = 1.0f;           // pixels per model unit at the centre's depth
+    PreviewVector pan{};         // zoom pixels per unit; z stays 0
     PreviewVector last_trackball{};
     std::array<PreviewLight, 4> lights{};
     MouseMode mouse_mode = MouseMode::Idle;
@@ -131,9 +149,58 @@ struct PreviewView {
     float angle_sum = 0.0f;         // of every trackball turn, for the log
 };
 
+// The perspective of a view, in OpenGL's glFrustum terms.
+struct PreviewFrustum {
+    double left, right, bottom, top, near_plane, far_plane;
+};
+
+// The preview's camera: trackball turns about the model's centre, pan, zoom,
+// and the start view that frames the model's reach. On the window's thread.
+class PreviewCamera {
+  public:
+    PreviewCamera();
+
+    void SetViewSize(int32_t width, int32_t height);
+    // The start view: seen from above at an angle, the reach's sphere
+    // centred in the panel and filling its smaller side less a margin, so
+    // that every pose shows whole. Kept for Reset.
+    void Frame(const PreviewReach& reach);
+    // Back to the start view of the last Frame, at the current panel size.
+    void Reset();
+
+    static PreviewVector TrackballVector(float x, float y, float width, float height);
+    void ApplyRotation(float angle, float x, float y, float z);
+    // Answers true when the view changed and wants a repaint.
+    bool MouseMove(int32_t x, int32_t y);
+    void LeftButtonDown(int32_t x, int32_t y);
+    void LeftButtonUp();
+    void RightButtonDown(int32_t x, int32_t y);
+    void RightButtonUp();
+    bool MouseWheel(int32_t x, int32_t y, int16_t delta);
+
+    // Model space to the eye's space (the model-view matrix), the perspective,
+    // and where a model-space point lands in the panel (pixels, top row first).
+    PreviewMatrix ViewMatrix() const;
+    PreviewFrustum Frustum() const;
+    std::array<float, 2> ToPanel(const PreviewVector& point) const;
+    const PreviewView& view() const { return view_; }
+
+  private:
+    PreviewView view_;
+    PreviewReach framed_;
+    bool has_framed_ = false;
+};
+
+// The fraction of the panel's smaller side the reach's sphere fills at the
+// start view.
+inline constexpr float kReachFill = 0.9f;
+
 }  // namespace quenlo::preview
 
-// ---- The preview's model, camera and animation, without drawing ----------------
+// ---- The preview's model and animation, without drawing or camera ---------------
+// The bones and their faces change only on the window's thread (the one that
+// draws) while no preview thread runs; poses and active tracks change under
+// pose_mutex(), from either thread.
 class CPreviewScene {
   public:
     using BoneList = std::vector<std::unique_ptr<quenlo::preview::PreviewBone>>;
@@ -148,9 +215,11 @@ class CPreviewScene {
     // largest extent. False after a failure line on standard error.
     bool CreateBacObject(float* size_out, const CDataInfo& data);
     void ClearBacObject();
-    // A new GL context holds none of the bones' display lists: they are
-    // compiled again at the next draw.
-    void ForgetDisplayLists();
+    // Counts the models built and cleared: a renderer's display lists belong
+    // to the model of one count.
+    uint64_t model_generation() const { return model_generation_; }
+    // The sphere every pose of the model stays inside.
+    const quenlo::preview::PreviewReach& reach() const { return reach_; }
     // Every bone of the model plays its track of this motion (none beyond them).
     void SelectMotion(int motion);
     // Track 0 of every bone, posed at frame 0.
@@ -162,23 +231,11 @@ class CPreviewScene {
     // its position are drawn under that product). Call under pose_mutex().
     void WalkSkeleton(const std::function<void(quenlo::preview::PreviewBone&,
                                                const quenlo::preview::PreviewMatrix&)>& draw);
+    // The walk's matrix of every bone (identity for a missing one), copied
+    // under pose_mutex(): what a frame draws, taken in one piece.
+    void CopyPose(std::vector<quenlo::preview::PreviewMatrix>& in_force);
     BoneList& bones() { return bones_; }
     const BoneList& bones() const { return bones_; }
-
-    // ---- Camera, on the window's thread.
-    void SetViewSize(int32_t width, int32_t height);
-    void ResetView(float size);
-    static quenlo::preview::PreviewVector TrackballVector(float x, float y, float width,
-                                                          float height);
-    void ApplyRotation(float angle, float x, float y, float z);
-    // Answers true when the view changed and wants a repaint.
-    bool MouseMove(int32_t x, int32_t y);
-    void LeftButtonDown(int32_t x, int32_t y);
-    void LeftButtonUp();
-    void RightButtonDown(int32_t x, int32_t y);
-    void RightButtonUp();
-    bool MouseWheel(int32_t x, int32_t y, int16_t delta);
-    const quenlo::preview::PreviewView& view() const { return view_; }
 
     // ---- Animation, on the preview thread. Shows one step of `count` frames
     // of `period` ms, moving from key time f0 to f0 + span; the first
@@ -195,19 +252,11 @@ class CPreviewScene {
     // Held while poses or active tracks change and while the walk reads them.
     std::mutex& pose_mutex() { return pose_mutex_; }
 
-  protected:
-    // Bones to pose: those of the model figread holds, at most the list's.
-    size_t PosedBoneCount() const;
-    // Display lists of freed bones, for the renderer to delete with its context.
-    std::vector<uint32_t> retired_lists_;
-    // Set when the projection or the camera must be loaded again.
-    bool projection_changed_ = true;
-    bool camera_changed_ = true;
-
   private:
     BoneList bones_;
+    uint64_t model_generation_ = 0;
+    quenlo::preview::PreviewReach reach_;
     std::vector<quenlo::preview::PreviewMatrix> walk_matrices_;
-    quenlo::preview::PreviewView view_;
     std::function<void()> repaint_;
     quenlo::Clock* clock_;
     std::atomic<bool> stop_{false};

@@ -55,6 +55,10 @@ bool ReadPoints(const char* what, unsigned (*count)(), void (*fill)(float*, unsi
 
 }  // namespace
 
+CPreviewScene::CPreviewScene() : clock_(&quenlo::SystemClock()) {}
+
+CPreviewScene::~CPreviewScene() = default;
+
 bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
     ClearBacObject();
     if (size_out) *size_out = 250.0f;
@@ -165,32 +169,20 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
     if (unknown_materials)
         quenlo::LogErr("CreateBacObject :: %d faces name a material the model lacks\r\n",
                        unknown_materials);
+    reach_ = ModelReach(bones_);
     return true;
 }
 
 void CPreviewScene::ClearBacObject() {
     std::lock_guard<std::mutex> lock(pose_mutex_);
-    for (const auto& bone : bones_)
-        if (bone && bone->display_list) retired_lists_.push_back(bone->display_list);
     bones_.clear();
-}
-
-void CPreviewScene::ForgetDisplayLists() {
-    std::lock_guard<std::mutex> lock(pose_mutex_);
-    for (const auto& bone : bones_)
-        if (bone) bone->display_list = 0;
-    retired_lists_.clear();
-}
-
-size_t CPreviewScene::PosedBoneCount() const {
-    return std::min<size_t>(bones_.size(), fnbacGetBoneNumber());
+    reach_ = {};
+    ++model_generation_;
 }
 
 void CPreviewScene::SelectMotion(int motion) {
     std::lock_guard<std::mutex> lock(pose_mutex_);
-    const size_t n = PosedBoneCount();
-    for (size_t b = 0; b < n; ++b) {
-        PreviewBone* bone = bones_[b].get();
+    for (const auto& bone : bones_) {
         if (!bone) continue;
         const bool has = motion >= 0 && static_cast<size_t>(motion) < bone->tracks.size();
         bone->active_track = has ? motion : -1;
@@ -199,9 +191,7 @@ void CPreviewScene::SelectMotion(int motion) {
 
 void CPreviewScene::ResetPose() {
     std::lock_guard<std::mutex> lock(pose_mutex_);
-    const size_t n = PosedBoneCount();
-    for (size_t b = 0; b < n; ++b) {
-        PreviewBone* bone = bones_[b].get();
+    for (const auto& bone : bones_) {
         if (!bone) continue;
         bone->active_track = bone->tracks.empty() ? -1 : 0;
         SetPose(*bone, 0);

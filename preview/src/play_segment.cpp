@@ -35,9 +35,8 @@ void CPreviewScene::PlaySegment(int32_t startup, int32_t period, int32_t count, 
         const float frame = span == 0.0f || total == 0.0f ? f0 : f0 + span * (played / total);
         {
             std::lock_guard<std::mutex> lock(pose_mutex_);
-            const size_t n = PosedBoneCount();
-            for (size_t b = 0; b < n; ++b)
-                if (bones_[b]) SetPose(*bones_[b], ToInt32(frame));
+            for (const auto& bone : bones_)
+                if (bone) SetPose(*bone, ToInt32(frame));
         }
         if (repaint_) repaint_();
         if (stop_requested()) return;

@@ -205,7 +205,10 @@ void CPreviewScene::WalkSkeleton(
     walk_matrices_.resize(bones_.size());
     for (size_t k = 0; k < bones_.size(); ++k) {
         PreviewBone* bone = bones_[k].get();
-        if (!bone) continue;
+        if (!bone) {
+            walk_matrices_[k] = kIdentityMatrix;  // never stale for a child
+            continue;
+        }
         BoneMatrix(*bone);
         const int p = bone->parent;
         walk_matrices_[k] = p >= 0 && static_cast<size_t>(p) < k
@@ -213,4 +216,10 @@ void CPreviewScene::WalkSkeleton(
                                 : bone->matrix;
         draw(*bone, walk_matrices_[k]);
     }
+}
+
+void CPreviewScene::CopyPose(std::vector<PreviewMatrix>& in_force) {
+    std::lock_guard<std::mutex> lock(pose_mutex_);
+    WalkSkeleton([](PreviewBone&, const PreviewMatrix&) {});
+    in_force = walk_matrices_;
 }

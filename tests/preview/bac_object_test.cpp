@@ -222,3 +222,89 @@ TEST_F(Segment, AStepPreparedTooSlowlyShowsItsFirstFrameWithoutWaiting) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every corner of every face where the camera shows it now, with its depth
+// in front of the eye.
+struct Seen {
+    float x, y, depth;
+};
+std::vector<Seen> Project(CPreviewScene& scene, const PreviewCamera& camera) {
+    std::vector<Seen> seen;
+    const PreviewMatrix view = camera.ViewMatrix();
+    scene.WalkSkeleton([&](PreviewBone& bone, const PreviewMatrix& m) {
+        for (const PreviewFace& f : bone.faces)
+            for (int k = 0; k < (f.is_quad ? 4 : 3); ++k) {
+                const PreviewVector& v = f.positions[static_cast<size_t>(k)];
+                const PreviewVector world = TransformPoint(
+                    m, {v[0] - bone.position[0], v[1] - bone.position[1], v[2] - bone.position[2]});
+                const auto p = camera.ToPanel(world);
+                seen.push_back({p[0], p[1], -TransformPoint(view, world)[2]});
+            }
+    });
+    return seen;
+}
+
+}  // namespace
+
+// The start view shows the whole example robot in every key pose of the four
+// example motions, for panels of any shape, and not as a speck; every corner
+// lies between the near and far planes.
+TEST_F(PreviewModel, TheStartViewShowsTheRobotWholeInEveryKeyPose) {
+    const std::vector<std::string> names{"bow", "wave", "walk", "squat"};
+    std::vector<std::string> motions;
+    for (const auto& n : names) motions.push_back(kExamples + "/" + n + ".tra");
+    PreviewCamera camera;
+    const auto c = Convert(scene, kExamples + "/robot.bac", motions, &camera);
+    ASSERT_TRUE(c.ui->built);
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {kPreviewPanelWidth, kPreviewPanelHeight}, {640, 800}, {512, 200}, {90, 90}}) {
+        camera.SetViewSize(w, h);
+        camera.Reset();
+        const PreviewFrustum frustum = camera.Frustum();
+        scene.SelectMotion(-1);  // the rest pose: at least half the smaller side tall
+        float top = 1e9f, bottom = -1e9f;
+        for (const Seen& s : Project(scene, camera))
+            top = std::min(top, s.y), bottom = std::max(bottom, s.y);
+        EXPECT_GT(bottom - top, 0.5f * std::min(w, h)) << w << "x" << h;
+        int poses = 0;
+        for (size_t m = 0; m < motions.size(); ++m) {
+            scene.SelectMotion(static_cast<int>(m));
+            for (const PreviewKey& key : scene.bones()[0]->tracks[m]) {
+                ++poses;
+                for (auto& b : scene.bones()) CPreviewScene::SetPose(*b, key.frame);
+                for (const Seen& s : Project(scene, camera)) {
+                    ASSERT_TRUE(s.x >= 0 && s.x < w && s.y >= 0 && s.y < h)
+                        << names[m] << " at " << key.frame << " in " << w << "x" << h << ": " << s.x
+                        << "," << s.y;
+                    ASSERT_TRUE(s.depth > frustum.near_plane && s.depth < frustum.far_plane);
+                }
+            }
+        }
+        EXPECT_GT(poses, 20);
+    }
+
+    // The tree model a thousand times larger or smaller is framed alike.
+    const std::string dir2 = TempFolder();
+    auto scaled = [&](float k) {
+        std::vector<conversion_test::TestBone> bones = TreeBones();
+        for (auto& b : bones)
+            for (auto* v : {&b.position, &b.rotation, &b.handle, &b.box_lo, &b.box_hi})
+                for (float& x : *v) x *= k;
+        auto s = std::make_unique<CPreviewScene>();
+        PreviewCamera cam;
+        cam.SetViewSize(kPreviewPanelWidth, kPreviewPanelHeight);
+        const auto conv = Convert(*s, WriteBac(dir2 + std::to_string(k) + ".bac", bones), {}, &cam);
+        const PreviewFrustum f = cam.Frustum();
+        std::vector<Seen> seen = Project(*s, cam);
+        for (const Seen& p : seen) EXPECT_TRUE(p.depth > f.near_plane && p.depth < f.far_plane);
+        return seen;
+    };
+    const std::vector<Seen> one = scaled(1), big = scaled(1000), small = scaled(0.001f);
+    ASSERT_EQ(one.size(), big.size());
+    for (size_t i = 0; i < one.size(); ++i) {
+        EXPECT_NEAR(big[i].x, one[i].x, 0.01f);
+        EXPECT_NEAR(small[i].y, one[i].y, 0.01f);
+    }
+}

@@ -38,20 +38,22 @@ inline std::vector<TestBone> TreeBones() {
     };
 }
 
-// Builds the preview of every successful conversion and turns the camera to
-// the model's size, as the main window does.
+// Builds the preview of every successful conversion, poses the first key
+// and frames the model with the camera, if any, as the renderer does.
 class PreviewUi : public conversion_test::RecordingUi {
   public:
-    explicit PreviewUi(CPreviewScene& scene) : scene_(scene) {}
+    PreviewUi(CPreviewScene& scene, PreviewCamera* camera) : scene_(scene), camera_(camera) {}
     void ShowConversion(CDataInfo& data) override {
         built = scene_.CreateBacObject(&size, data);
-        scene_.ResetView(size);
+        scene_.ResetPose();
+        if (camera_) camera_->Frame(scene_.reach());
     }
     bool built = false;
     float size = 0.0f;
 
   private:
     CPreviewScene& scene_;
+    PreviewCamera* camera_;
 };
 
 // A model and its motions converted into a scene; figread keeps the model
@@ -62,8 +64,8 @@ struct Converted {
 };
 
 inline Converted Convert(CPreviewScene& scene, const std::string& bac,
-                         const std::vector<std::string>& motions) {
-    Converted c{std::make_unique<PreviewUi>(scene), nullptr};
+                         const std::vector<std::string>& motions, PreviewCamera* camera = nullptr) {
+    Converted c{std::make_unique<PreviewUi>(scene, camera), nullptr};
     c.data = quenlo::RunConversion(*c.ui, bac, motions, quenlo::kDefaultRate);
     EXPECT_NE(c.data, nullptr) << c.ui->console;
     return c;

@@ -25,14 +25,10 @@ bool IsBlue(const Rgba& p) {
     return p[2] > 100 && p[0] < 100 && p[1] < 100;
 }
 
-// Where the camera of the view shows a model-space point, top row first:
-// eye 501 units in front of the turned model, frustum from the zoom.
-std::array<int, 2> PixelOf(const PreviewView& view, const PreviewVector& point) {
-    PreviewVector e = TransformPoint(view.rotation, point);
-    e = {e[0] - view.pan[0], e[1] - view.pan[1], e[2] - view.pan[2] - 501};
-    const float scale = 10 * view.zoom / -e[2];
-    return {static_cast<int>(std::floor(view.width / 2.0f + scale * e[0])),
-            static_cast<int>(std::floor(view.height / 2.0f - scale * e[1]))};
+// The pixel the camera puts a model-space point in, top row first.
+std::array<int, 2> PixelOf(const PreviewCamera& camera, const PreviewVector& point) {
+    const std::array<float, 2> p = camera.ToPanel(point);
+    return {static_cast<int>(std::floor(p[0])), static_cast<int>(std::floor(p[1]))};
 }
 
 // The model-space centre of a bone's box as the walk draws it now.
@@ -96,13 +92,15 @@ TEST_F(Render, BeforeAConversionTheGridAloneOnGrey) {
 
 TEST_F(Render, TheRobotStandsWhereTheViewPutsItAndMovesItsArm) {
     COpenGLUtil& r = preview.renderer();
-    const auto c = preview_test::Convert(r, kExamples + "/robot.bac", {kExamples + "/wave.tra"});
+    CPreviewScene& scene = r.scene();
+    const auto c = preview_test::Convert(scene, kExamples + "/robot.bac", {kExamples + "/wave.tra"},
+                                         &r.camera());
     ASSERT_TRUE(c.ui->built);
     preview.Render();
-    const PreviewView& view = r.view();
+    const PreviewCamera& view = r.camera();
     // The body's box, the grid's far corner, an empty corner of the panel.
-    EXPECT_NE(At(PixelOf(view, DrawnCentre(r, 0))), kGrey);
-    EXPECT_FALSE(IsBlue(At(PixelOf(view, DrawnCentre(r, 0)))));
+    EXPECT_NE(At(PixelOf(view, DrawnCentre(scene, 0))), kGrey);
+    EXPECT_FALSE(IsBlue(At(PixelOf(view, DrawnCentre(scene, 0)))));
     EXPECT_TRUE(BlueAround(PixelOf(view, {125, 0, 50})));
     EXPECT_EQ(At({2, kHeight - 3}), kGrey);
 
@@ -110,10 +108,10 @@ TEST_F(Render, TheRobotStandsWhereTheViewPutsItAndMovesItsArm) {
     // spot that was empty at rest.
     const size_t elbow = 4;
     ASSERT_EQ(std::string(fnbacGetBoneName(elbow)), "r_elbow");
-    const PreviewVector rest = DrawnCentre(r, elbow);
-    r.SelectMotion(0);
-    for (auto& b : r.bones()) CPreviewScene::SetPose(*b, 15);
-    const PreviewVector raised = DrawnCentre(r, elbow);
+    const PreviewVector rest = DrawnCentre(scene, elbow);
+    scene.SelectMotion(0);
+    for (auto& b : scene.bones()) CPreviewScene::SetPose(*b, 15);
+    const PreviewVector raised = DrawnCentre(scene, elbow);
     EXPECT_GT(raised[1] - rest[1], 10) << "the arm is raised";
     EXPECT_GT(raised[2] - rest[2], 30) << "to the side";
     const std::array<int, 2> spot = PixelOf(view, raised);
@@ -121,7 +119,6 @@ TEST_F(Render, TheRobotStandsWhereTheViewPutsItAndMovesItsArm) {
     preview.Render();
     EXPECT_NE(At(spot), kGrey);
 }
-
 
 std::vector<uint8_t> ReadPng(const std::string& path, int& width, int& height) {
     png_image image{};
@@ -153,10 +150,11 @@ TEST_F(Render, SnapshotWritesTheFrameTheRendererDraws) {
     ASSERT_EQ(h, kHeight);
 
     COpenGLUtil& r = preview.renderer();
-    const auto c = preview_test::Convert(r, kExamples + "/robot.bac",
-                                         {kExamples + "/bow.tra", kExamples + "/wave.tra"});
-    r.SelectMotion(1);
-    for (auto& b : r.bones()) CPreviewScene::SetPose(*b, 100);
+    const auto c =
+        preview_test::Convert(r.scene(), kExamples + "/robot.bac",
+                              {kExamples + "/bow.tra", kExamples + "/wave.tra"}, &r.camera());
+    r.scene().SelectMotion(1);
+    for (auto& b : r.scene().bones()) CPreviewScene::SetPose(*b, 100);
     preview.Render();
     EXPECT_TRUE(written == preview.pixels());
 
@@ -166,6 +164,5 @@ TEST_F(Render, SnapshotWritesTheFrameTheRendererDraws) {
     EXPECT_EQ(RunCli(files), 2);
     EXPECT_EQ(RunCli(kExamples + "/missing.bac -o " + png), 1);
 }
-
 
 }  // namespace

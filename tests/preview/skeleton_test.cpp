@@ -158,57 +158,112 @@ TEST(SetPose, InterpolatesBetweenKeysExtrapolatesBeforeAndHoldsTheLastKey) {
 
 TEST(Camera, TrackballPanAndZoomFollowTheMouse) {
     quenlo::LogCapture log;
-    CPreviewScene scene;
-    scene.SetViewSize(200, 100);
-    ExpectNear(CPreviewScene::TrackballVector(100, 50, 200, 100), {0, 0, 1}, 1e-6f, "centre");
+    PreviewCamera camera;
+    camera.SetViewSize(200, 100);
+    ExpectNear(PreviewCamera::TrackballVector(100, 50, 200, 100), {0, 0, 1}, 1e-6f, "centre");
     // A corner: px = py = 0.5, r = 0.7071, pz = cos(r * pi / 2).
     const float pz = std::cos(std::sqrt(0.5f) * 1.5707964f);
     const float len = std::sqrt(0.5f + pz * pz);
-    ExpectNear(CPreviewScene::TrackballVector(200, 0, 200, 100), {0.5f / len, 0.5f / len, pz / len},
+    ExpectNear(PreviewCamera::TrackballVector(200, 0, 200, 100), {0.5f / len, 0.5f / len, pz / len},
                1e-6f, "corner");
 
     // No button: nothing moves.
-    EXPECT_FALSE(scene.MouseMove(10, 10));
+    EXPECT_FALSE(camera.MouseMove(10, 10));
     // Left button: the first move turns by 180 |v - p| degrees about p x v.
-    scene.LeftButtonDown(100, 50);
-    const PreviewVector p = scene.view().last_trackball;
-    EXPECT_TRUE(scene.MouseMove(150, 50));
-    const PreviewVector v = CPreviewScene::TrackballVector(150, 50, 200, 100);
+    camera.LeftButtonDown(100, 50);
+    const PreviewVector p = camera.view().last_trackball;
+    EXPECT_TRUE(camera.MouseMove(150, 50));
+    const PreviewVector v = PreviewCamera::TrackballVector(150, 50, 200, 100);
     const float angle =
         std::sqrt((v[0] - p[0]) * (v[0] - p[0]) + (v[2] - p[2]) * (v[2] - p[2])) * 180;
-    EXPECT_NEAR(scene.view().angle_sum, angle, 1e-4f);
+    EXPECT_NEAR(camera.view().angle_sum, angle, 1e-4f);
     // The turn is about +y (p x v for a move to the right): +z goes towards +x.
-    const PreviewMatrix& r = scene.view().rotation;
+    const PreviewMatrix& r = camera.view().rotation;
     EXPECT_NEAR(r[8], std::sin(angle * 3.14159265f / 180), 1e-5f);
     EXPECT_NEAR(r[10], std::cos(angle * 3.14159265f / 180), 1e-5f);
-    scene.LeftButtonUp();
+    camera.LeftButtonUp();
 
     // Right button: the eye moves by the travel over the zoom, the model follows.
-    scene.RightButtonDown(10, 10);
-    EXPECT_TRUE(scene.MouseMove(60, 35));
-    ExpectNear(scene.view().pan, {-1.0f, 0.5f, 0}, 1e-6f, "pan");
-    scene.RightButtonUp();
+    camera.RightButtonDown(10, 10);
+    EXPECT_TRUE(camera.MouseMove(60, 35));
+    ExpectNear(camera.view().pan, {-50.0f, 25.0f, 0}, 1e-5f, "pan");
+    camera.RightButtonUp();
 
     // One notch forward zooms by 2 to the 0.08; a delta of -1 does nothing.
-    EXPECT_TRUE(scene.MouseWheel(5, 5, 120));
-    EXPECT_FLOAT_EQ(scene.view().zoom, 50.0f * std::pow(2.0f, 0.08f));
-    scene.MouseWheel(5, 5, -1);
-    EXPECT_FLOAT_EQ(scene.view().zoom, 50.0f * std::pow(2.0f, 0.08f));
-    EXPECT_EQ(scene.view().mouse_mode, MouseMode::Idle);
+    EXPECT_TRUE(camera.MouseWheel(5, 5, 120));
+    EXPECT_FLOAT_EQ(camera.view().zoom, std::pow(2.0f, 0.08f));
+    camera.MouseWheel(5, 5, -1);
+    EXPECT_FLOAT_EQ(camera.view().zoom, std::pow(2.0f, 0.08f));
+    EXPECT_EQ(camera.view().mouse_mode, MouseMode::Idle);
 
     char rot[96];
-    std::snprintf(rot, sizeof rot, "rot r=%g x=%g y=%g z=%g\r\n", scene.view().angle_sum, 0.0,
+    std::snprintf(rot, sizeof rot, "rot r=%g x=%g y=%g z=%g\r\n", camera.view().angle_sum, 0.0,
                   p[2] * v[0] - p[0] * v[2], 0.0);
     EXPECT_EQ(log.out(), std::string("Left button ON\r\n") + rot +
                              "Left button OFF\r\nRight button ON\r\nRight button OFF\r\n");
+}
 
-    // Reset: zoom from the model's size, 45 degrees about (1, 1, 0), no pan.
-    scene.ResetView(500);
-    EXPECT_FLOAT_EQ(scene.view().zoom, 25);
-    ExpectNear(scene.view().pan, {0, 0, 0}, 0);
+// The start view puts the reach's centre in the middle of the panel and its
+// sphere inside the panel's smaller side less the margin, seen from above at
+// 45 degrees about (1, 1, 0); turns are about the centre; Reset comes back.
+TEST(Camera, TheStartViewFramesTheReachAndTurnsAboutItsCentre) {
+    quenlo::LogCapture log;
+    const PreviewReach reach{{10, 200, -20}, 250};
+    PreviewCamera camera;
+    camera.SetViewSize(200, 100);
+    camera.Frame(reach);
     const PreviewMatrix want = AxisRotation(Normalised({1, 1, 0}), 45);
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(scene.view().rotation[i], want[i], 1e-6f) << i;
-    ExpectNear(TransformPoint(scene.view().rotation, {1, 1, 0}), {1, 1, 0}, 1e-6f, "axis stays");
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(camera.view().rotation[i], want[i], 1e-6f) << i;
+    ExpectNear(camera.view().pan, {0, 0, 0}, 0);
+
+    // The sphere's outline, sampled: inside a circle of 0.9 x 50 pixels, and
+    // touching it.
+    auto widest = [&] {
+        float most = 0;
+        for (int a = 0; a < 36; ++a)
+            for (int b = 0; b < 18; ++b) {
+                const float th = a * 0.17453292f, ph = b * 0.17453292f;
+                const PreviewVector dir{std::sin(ph) * std::cos(th), std::cos(ph),
+                                        std::sin(ph) * std::sin(th)};
+                const auto q = camera.ToPanel({reach.centre[0] + reach.radius * dir[0],
+                                               reach.centre[1] + reach.radius * dir[1],
+                                               reach.centre[2] + reach.radius * dir[2]});
+                most = std::max(most, std::hypot(q[0] - 100, q[1] - 50));
+            }
+        return most;
+    };
+    auto centre = [&] { return camera.ToPanel(reach.centre); };
+    EXPECT_NEAR(centre()[0], 100, 1e-3f);
+    EXPECT_NEAR(centre()[1], 50, 1e-3f);
+    EXPECT_LE(widest(), 45.001f);
+    EXPECT_GT(widest(), 44);
+    // Whatever the model's depth, it lies between the near and far planes.
+    const PreviewFrustum f = camera.Frustum();
+    const float depth = -TransformPoint(camera.ViewMatrix(), reach.centre)[2];
+    EXPECT_LT(f.near_plane, depth - reach.radius);
+    EXPECT_GT(f.far_plane, depth + reach.radius);
+
+    // A left drag turns about the centre: it stays where it was.
+    camera.LeftButtonDown(20, 20);
+    camera.MouseMove(180, 90);
+    camera.LeftButtonUp();
+    EXPECT_NEAR(centre()[0], 100, 1e-3f);
+    EXPECT_NEAR(centre()[1], 50, 1e-3f);
+    // A twice as large panel: the sphere fills it as before.
+    camera.SetViewSize(400, 200);
+    EXPECT_NEAR(camera.ToPanel(reach.centre)[0], 200, 1e-3f);
+    camera.SetViewSize(200, 100);
+    // A right drag moves the centre with the mouse; Reset brings the start view back.
+    camera.RightButtonDown(100, 50);
+    camera.MouseMove(130, 40);
+    camera.RightButtonUp();
+    EXPECT_NEAR(centre()[0], 130, 1e-2f);
+    EXPECT_NEAR(centre()[1], 40, 1e-2f);
+    camera.MouseWheel(0, 0, 600);
+    camera.Reset();
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(camera.view().rotation[i], want[i], 1e-6f) << i;
+    EXPECT_NEAR(centre()[0], 100, 1e-3f);
+    EXPECT_NEAR(widest(), 45, 1);
 }
 
 }  // namespace

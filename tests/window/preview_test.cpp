@@ -1,7 +1,10 @@
 // The preview panel in the window: the grid before any model, the robot after
 // a conversion, the mouse's camera, and the repaint a preview thread waits for.
 #include <QImage>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QTest>
+#include <QWindow>
 #include <thread>
 
 #include "conversion.h"
@@ -43,6 +46,19 @@ class PreviewPanel : public WindowTest {
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
         QApplication::sendEvent(viewer_, &e);
     }
+    // Left and right edges of the model's pixels.
+    static std::pair<int, int> ModelColumns(const QImage& image) {
+        int left = image.width(), right = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c == QColor(204, 204, 204) ||
+                    (c.blue() > 100 && c.red() < 100 && c.green() < 100))
+                    continue;
+                left = std::min(left, x), right = std::max(right, x);
+            }
+        return {left, right};
+    }
     CMviewer* viewer_ = nullptr;
 };
 
@@ -69,8 +85,68 @@ TEST_F(PreviewPanel, ShowsTheGridThenTheRobotAndTurnsWithTheMouse) {
     // A new model empties the preview; this one does not convert.
     ASSERT_TRUE(DropBac({kExamples + "/missing.bac"}));
     EXPECT_FALSE(dlg_->m_bConverted);
-    EXPECT_TRUE(dlg_->renderer()->bones().empty());
+    EXPECT_TRUE(dlg_->renderer()->scene().bones().empty());
     EXPECT_EQ(ModelPixels(viewer_->grabFramebuffer()), 0);
+}
+
+// Mouse input as the window system delivers it (the press of a right click
+// asks for the context menu on X11): a right click opens the window's menu on
+// its release, a right drag pans without it, a left drag turns, and a double
+// click or Home brings the start view back.
+TEST_F(PreviewPanel, RightClickMenuRightDragPanDoubleClickAndHomeReset) {
+    ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
+    ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
+    ASSERT_TRUE(dlg_->m_bConverted);
+    const QImage start = viewer_->grabFramebuffer();
+    const QPoint at(viewer_->width() / 2, viewer_->height() / 2);
+
+    // Menus that open are noted and closed.
+    std::vector<std::string> menus;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            menus.push_back(menu->actions().value(0)->text().toStdString());
+            menu->close();
+        }
+    });
+    poll.start(20);
+
+    // Through the top-level window, as the window system delivers them.
+    QWindow* window = dlg_->windowHandle();
+    ASSERT_NE(window, nullptr);
+    const QPoint in_window = viewer_->mapTo(dlg_.get(), at);
+    QTest::mousePress(window, Qt::RightButton, Qt::NoModifier, in_window);
+    QTest::qWait(100);
+    EXPECT_TRUE(menus.empty()) << "no menu on the press";
+    QTest::mouseRelease(window, Qt::RightButton, Qt::NoModifier, in_window + QPoint(1, 1));
+    ASSERT_TRUE(WaitFor([&] { return !menus.empty(); }));
+    EXPECT_EQ(menus, std::vector<std::string>{"バージョン情報 Quenlo(&A)..."});
+    EXPECT_EQ(viewer_->grabFramebuffer(), start);
+
+    // A right drag of 40 pixels moves the robot 40 pixels, and opens no menu.
+    menus.clear();
+    const auto [left, right] = ModelColumns(start);
+    QTest::mousePress(window, Qt::RightButton, Qt::NoModifier, in_window);
+    for (int dx = 10; dx <= 40; dx += 10) QTest::mouseMove(window, in_window + QPoint(dx, 0));
+    QTest::mouseRelease(window, Qt::RightButton, Qt::NoModifier, in_window + QPoint(40, 0));
+    QTest::qWait(100);
+    EXPECT_TRUE(menus.empty());
+    const auto [moved_left, moved_right] = ModelColumns(viewer_->grabFramebuffer());
+    EXPECT_NEAR(moved_left - left, 40, 1);
+    EXPECT_NEAR(moved_right - right, 40, 1);
+
+    // Home goes back to the start view.
+    QTest::keyClick(viewer_, Qt::Key_Home);
+    EXPECT_EQ(viewer_->grabFramebuffer(), start);
+
+    // A left drag turns the model; a double click goes back.
+    QTest::mousePress(viewer_, Qt::LeftButton, Qt::NoModifier, at);
+    for (int dx = 10; dx <= 60; dx += 10) QTest::mouseMove(viewer_, at + QPoint(dx, dx / 2));
+    QTest::mouseRelease(viewer_, Qt::LeftButton, Qt::NoModifier, at + QPoint(60, 30));
+    EXPECT_NE(viewer_->grabFramebuffer(), start);
+    QTest::mouseDClick(viewer_, Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(viewer_->grabFramebuffer(), start);
+    EXPECT_TRUE(menus.empty());
 }
 
 TEST_F(PreviewPanel, APreviewThreadWaitsForItsFrameUntilTheWindowCloses) {
@@ -144,10 +220,10 @@ TEST_F(PreviewPanel, FollowsTheBoardStepByStep) {
     ASSERT_TRUE(DropTra({conversion_test::WriteTra(dir + "nod.tra", nod)}));
     ASSERT_TRUE(dlg_->m_bConverted);
 
-    quenlo::preview::PreviewBone& head = *dlg_->renderer()->bones()[1];
+    quenlo::preview::PreviewBone& head = *dlg_->renderer()->scene().bones()[1];
     const quenlo::preview::PreviewVector last = head.tracks[0].back().direction;
     auto head_at_last_key = [&] {
-        std::lock_guard<std::mutex> lock(dlg_->renderer()->pose_mutex());
+        std::lock_guard<std::mutex> lock(dlg_->renderer()->scene().pose_mutex());
         return head.active_track == 0 && head.pose_direction == last;
     };
     EXPECT_FALSE(head_at_last_key());

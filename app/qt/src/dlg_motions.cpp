@@ -36,7 +36,7 @@ void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
     // The preview's model goes with the field's.
     bac_field_->SetPath(path);
     if (m_pOpenGL) {
-        m_pOpenGL->ClearBacObject();
+        m_pOpenGL->scene().ClearBacObject();
         if (viewer_) viewer_->update();
     }
     m_bBoardReady = false;  // the next playback sets the board up in full

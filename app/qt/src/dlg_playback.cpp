@@ -17,7 +17,7 @@ using quenlo::qt::CallOnUi;
 void CQuenloDlg::PlayPressed(bool play_all) {
     if (m_bPlaying) {  // the button reads "中止"
         quenlo::RequestStop(*this);
-        if (m_pOpenGL) m_pOpenGL->RequestStop();
+        if (m_pOpenGL) m_pOpenGL->scene().RequestStop();
         return;
     }
     // A stopped playback is still releasing the servos.

@@ -23,24 +23,21 @@ void CQuenloDlg::SetUpPreview() {
 
 void CQuenloDlg::ShowConversion(CDataInfo& data) {
     if (!m_pOpenGL || !viewer_ || !viewer_->ready()) return;
-    float size = 250.0f;
-    m_pOpenGL->CreateBacObject(&size, data);
-    m_pOpenGL->ResetView(size);
+    m_pOpenGL->ShowModel(data);
     viewer_->update();
 }
 
 void CQuenloDlg::StartPreview(bool play_all) {
     if (!m_pOpenGL || !viewer_ || !viewer_->ready() || preview_worker_.Running()) return;
-    m_pOpenGL->ClearStop();
+    m_pOpenGL->scene().ClearStop();
     if (!m_bRobotActive) {
         m_bPlayAll = play_all;
         m_bPlaying = true;
     }
     // Each frame is painted by this thread while the preview thread waits.
-    m_pOpenGL->SetRepaint([viewer = viewer_] { viewer->RepaintAndWait(); });
-    COpenGLUtil* renderer = m_pOpenGL.get();
-    if (!preview_worker_.Start(
-            [this, renderer] { quenlo::AnimatePreview(*this, *this, *renderer); }))
+    m_pOpenGL->scene().SetRepaint([viewer = viewer_] { viewer->RepaintAndWait(); });
+    CPreviewScene* scene = &m_pOpenGL->scene();
+    if (!preview_worker_.Start([this, scene] { quenlo::AnimatePreview(*this, *this, *scene); }))
         if (!m_bRobotActive) m_bPlaying = false;
 }
 
@@ -48,7 +45,7 @@ void CQuenloDlg::StartPreview(bool play_all) {
 // waits for no frame any more.
 void CQuenloDlg::StopPreview() {
     m_bPlaying = false;
-    if (m_pOpenGL) m_pOpenGL->RequestStop();
+    if (m_pOpenGL) m_pOpenGL->scene().RequestStop();
     if (viewer_) viewer_->StopWaiting();
 }
 

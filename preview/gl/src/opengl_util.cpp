@@ -1,5 +1,6 @@
-// OpenGL 1.1 drawing of the preview: projection, camera and light, the ground
-// grid, and each bone's faces compiled once into a display list.
+// OpenGL 1.1 drawing of the preview: the camera's projection and view with
+// the light, the ground grid, and each bone's faces compiled once into a
+// display list.
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -9,40 +10,41 @@ using namespace quenlo::preview;
 
 bool COpenGLUtil::InitOpenGL(int32_t width, int32_t height) {
     if (!glGetString(GL_VERSION)) return false;
-    ForgetDisplayLists();  // made in another context, if any
+    lists_.assign(lists_.size(), 0);  // made in another context, if any
     glClearColor(0.8f, 0.8f, 0.8f, 1.0f);
     glClearDepth(1.0);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
-    SetViewSize(width, height);
+    Resize(width, height);
+    return true;
+}
+
+void COpenGLUtil::Resize(int32_t width, int32_t height) {
+    camera_.SetViewSize(width, height);
     glViewport(0, 0, width, height);
+}
+
+bool COpenGLUtil::ShowModel(const CDataInfo& data, float* size_out) {
+    const bool built = scene_.CreateBacObject(size_out, data);
+    scene_.ResetPose();
+    camera_.Frame(scene_.reach());
+    return built;
+}
+
+void COpenGLUtil::LoadCamera() {
+    const PreviewFrustum f = camera_.Frustum();
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    SetProjection();
+    glFrustum(f.left, f.right, f.bottom, f.top, f.near_plane, f.far_plane);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    projection_changed_ = false;
-    camera_changed_ = false;
-    return SetCamera();
-}
-
-void COpenGLUtil::SetProjection() {
-    const double w = view().width, h = view().height, z = view().zoom;
-    glFrustum(-w / (2 * z), w / (2 * z), -h / (2 * z), h / (2 * z), 10, 1000);
-}
-
-bool COpenGLUtil::SetCamera() {
-    const PreviewVector& pan = view().pan;
-    gluLookAt(pan[0], pan[1], pan[2] + 1, pan[0], pan[1], pan[2], 0, 1, 0);
-    glTranslatef(0, 0, -500);
-    SetLights();  // before the rotation: the light stays with the viewer
-    glMultMatrixf(view().rotation.data());
-    return true;
+    SetLights();  // before the view: the light stays with the viewer
+    glLoadMatrixf(camera_.ViewMatrix().data());
 }
 
 void COpenGLUtil::SetLights() {
     for (int i = 0; i < 4; ++i) {
-        const PreviewLight& light = view().lights[static_cast<size_t>(i)];
+        const PreviewLight& light = camera_.view().lights[static_cast<size_t>(i)];
         const GLenum id = static_cast<GLenum>(GL_LIGHT0 + i);
         if (!light.enabled) {
             glDisable(id);
@@ -56,31 +58,27 @@ void COpenGLUtil::SetLights() {
     }
 }
 
+// The lists of a model that is gone are deleted in this context; a new
+// model starts with none.
+void COpenGLUtil::MatchDisplayLists() {
+    if (lists_model_ == scene_.model_generation() && lists_.size() == scene_.bones().size()) return;
+    for (uint32_t list : lists_)
+        if (list) glDeleteLists(list, 1);
+    lists_.assign(scene_.bones().size(), 0);
+    lists_model_ = scene_.model_generation();
+}
+
+// The pose is copied under its lock; drawing and compiling go without it, so
+// the preview thread never waits for OpenGL.
 void COpenGLUtil::Render() {
-    for (uint32_t list : retired_lists_) glDeleteLists(list, 1);
-    retired_lists_.clear();
-    // The camera is loaded again only when the view has changed.
-    if (projection_changed_) {
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        SetProjection();
-        glMatrixMode(GL_MODELVIEW);
-        projection_changed_ = false;
-    }
-    if (camera_changed_) {
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        SetCamera();
-        camera_changed_ = false;
-    }
+    MatchDisplayLists();
+    scene_.CopyPose(pose_);
+    LoadCamera();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glPushMatrix();
     DrawGrid();
-    {
-        std::lock_guard<std::mutex> lock(pose_mutex());
-        WalkSkeleton([this](PreviewBone& bone, const PreviewMatrix& m) { DrawBone(bone, m); });
-    }
-    glPopMatrix();
+    const auto& bones = scene_.bones();
+    for (size_t k = 0; k < bones.size() && k < pose_.size(); ++k)
+        if (bones[k]) DrawBone(k, *bones[k], pose_[k]);
     glFinish();
 }
 
@@ -150,18 +148,19 @@ void CompileFaces(const PreviewBone& bone) {
 
 }  // namespace
 
-void COpenGLUtil::DrawBone(PreviewBone& bone, const PreviewMatrix& in_force) {
+void COpenGLUtil::DrawBone(size_t index, const PreviewBone& bone, const PreviewMatrix& in_force) {
     glPushMatrix();
     glMultMatrixf(in_force.data());
     glTranslated(-bone.position[0], -bone.position[1], -bone.position[2]);
     if (!bone.faces.empty()) {
-        if (bone.display_list == 0 && (bone.display_list = glGenLists(1)) != 0) {
-            glNewList(bone.display_list, GL_COMPILE);
+        uint32_t& list = lists_[index];
+        if (list == 0 && (list = glGenLists(1)) != 0) {
+            glNewList(list, GL_COMPILE);
             CompileFaces(bone);
             glEndList();
         }
-        if (bone.display_list)
-            glCallList(bone.display_list);
+        if (list)
+            glCallList(list);
         else
             CompileFaces(bone);  // no list name left: drawn directly
     }

@@ -1,9 +1,15 @@
 // CMviewer: the preview panel of the main window. It hosts the renderer in a
 // QOpenGLWidget, turns mouse input into camera moves, and paints on request
 // from the preview thread, which waits until the frame is painted.
+//
+// The mouse: a left drag turns the model about its centre, a right drag moves
+// it, the wheel zooms; a right click without a drag (released within the
+// drag distance) opens the window's context menu; a double click or Home
+// goes back to the start view.
 #pragma once
 
 #include <QOpenGLWidget>
+#include <QPoint>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -40,18 +46,29 @@ class CMviewer : public QOpenGLWidget {
   protected:
     void initializeGL() override;
     void paintGL() override;
-    void resizeGL(int, int) override {}  // the panel keeps its size
+    void resizeGL(int width, int height) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void FrameRequested(uint64_t request);
     void FramePainted();
 
+    void ResetView();
+
     COpenGLUtil* renderer_;
     bool ready_ = true;
+    // The right button: where it went down, and whether it has moved beyond
+    // the drag distance since (then it pans, and no menu opens).
+    bool right_down_ = false;
+    bool right_dragging_ = false;
+    QPoint right_pressed_at_;
+    bool menu_on_release_ = false;  // the context menu event we send ourselves
     std::mutex frame_mutex_;
     std::condition_variable frame_painted_;
     uint64_t requested_ = 0;  // repaint requests of the preview thread

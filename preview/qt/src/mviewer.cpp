@@ -2,6 +2,9 @@
 // synchronous repaint the preview thread asks for.
 #include "mviewer.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
@@ -96,37 +99,89 @@ void CMviewer::StopWaiting() {
     frame_painted_.notify_all();
 }
 
-// ---- Mouse ------------------------------------------------------------------
+// ---- Mouse and keys ---------------------------------------------------------
+
+void CMviewer::resizeGL(int width, int height) {
+    if (ready_ && renderer_) renderer_->Resize(width, height);
+}
+
+void CMviewer::ResetView() {
+    if (!renderer_) return;
+    renderer_->camera().Reset();
+    update();
+}
 
 void CMviewer::mousePressEvent(QMouseEvent* event) {
-    if (renderer_) {
-        const QPoint p = event->position().toPoint();
-        if (event->button() == Qt::LeftButton) renderer_->LeftButtonDown(p.x(), p.y());
-        if (event->button() == Qt::RightButton) renderer_->RightButtonDown(p.x(), p.y());
+    const QPoint p = event->position().toPoint();
+    if (renderer_ && event->button() == Qt::LeftButton)
+        renderer_->camera().LeftButtonDown(p.x(), p.y());
+    if (event->button() == Qt::RightButton) {
+        // Panning starts once the mouse has moved beyond the drag distance.
+        right_down_ = true;
+        right_dragging_ = false;
+        right_pressed_at_ = p;
     }
+    setFocus(Qt::MouseFocusReason);  // for Home
     QOpenGLWidget::mousePressEvent(event);
 }
 
 void CMviewer::mouseReleaseEvent(QMouseEvent* event) {
-    if (renderer_) {
-        if (event->button() == Qt::LeftButton) {
-            renderer_->LeftButtonUp();
-            setFocus(Qt::MouseFocusReason);
+    if (renderer_ && event->button() == Qt::LeftButton) renderer_->camera().LeftButtonUp();
+    if (event->button() == Qt::RightButton && right_down_) {
+        right_down_ = false;
+        if (right_dragging_) {
+            if (renderer_) renderer_->camera().RightButtonUp();
+        } else {
+            // A click: the window's context menu, which the parent shows.
+            QContextMenuEvent menu(QContextMenuEvent::Mouse, event->position().toPoint(),
+                                   event->globalPosition().toPoint(), event->modifiers());
+            menu_on_release_ = true;
+            QCoreApplication::sendEvent(this, &menu);
+            menu_on_release_ = false;
         }
-        if (event->button() == Qt::RightButton) renderer_->RightButtonUp();
+        right_dragging_ = false;
     }
     QOpenGLWidget::mouseReleaseEvent(event);
 }
 
 void CMviewer::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (renderer_ && renderer_->MouseMove(p.x(), p.y())) update();
+    if (right_down_ && !right_dragging_ &&
+        (p - right_pressed_at_).manhattanLength() >= QApplication::startDragDistance()) {
+        right_dragging_ = true;
+        if (renderer_)
+            renderer_->camera().RightButtonDown(right_pressed_at_.x(), right_pressed_at_.y());
+    }
+    if (renderer_ && renderer_->camera().MouseMove(p.x(), p.y())) update();
     QOpenGLWidget::mouseMoveEvent(event);
+}
+
+void CMviewer::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) ResetView();
+    QOpenGLWidget::mouseDoubleClickEvent(event);
 }
 
 void CMviewer::wheelEvent(QWheelEvent* event) {
     const QPoint p = event->position().toPoint();
     const auto delta = static_cast<int16_t>(event->angleDelta().y());
-    if (renderer_ && renderer_->MouseWheel(p.x(), p.y(), delta)) update();
+    if (renderer_ && renderer_->camera().MouseWheel(p.x(), p.y(), delta)) update();
     QOpenGLWidget::wheelEvent(event);
+}
+
+void CMviewer::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Home && event->modifiers() == Qt::NoModifier) {
+        ResetView();
+        return;
+    }
+    QOpenGLWidget::keyPressEvent(event);
+}
+
+// The menu a right press would open (X11 asks for it on the press) waits for
+// the release, so that a right drag pans; the keyboard's menu key still opens
+// it. Ignored events go on to the window, which shows the menu.
+void CMviewer::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() == QContextMenuEvent::Mouse && !menu_on_release_)
+        event->accept();
+    else
+        event->ignore();
 }

@@ -193,7 +193,7 @@ class PreviewCamera {
 
 // The fraction of the panel's smaller side the reach's sphere fills at the
 // start view.
-inline constexpr float kReachFill = 0.9f;
+inline constexpr float kReachFill = 0.95f;
 
 }  // namespace quenlo::preview
 

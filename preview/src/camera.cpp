@@ -11,7 +11,7 @@ namespace quenlo::preview {
 namespace {
 
 // The eye stands this many reach radii from the centre: a gentle perspective.
-constexpr float kEyeDistance = 3.0f;
+constexpr float kEyeDistance = 4.0f;
 
 PreviewMatrix Translation(const PreviewVector& t) {
     PreviewMatrix m = kIdentityMatrix;

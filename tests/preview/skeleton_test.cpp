@@ -216,8 +216,8 @@ TEST(Camera, TheStartViewFramesTheReachAndTurnsAboutItsCentre) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(camera.view().rotation[i], want[i], 1e-6f) << i;
     ExpectNear(camera.view().pan, {0, 0, 0}, 0);
 
-    // The sphere's outline, sampled: inside a circle of 0.9 x 50 pixels, and
-    // touching it.
+    // The sphere's outline, sampled: inside a circle of kReachFill x 50
+    // pixels, and touching it.
     auto widest = [&] {
         float most = 0;
         for (int a = 0; a < 36; ++a)
@@ -235,8 +235,9 @@ TEST(Camera, TheStartViewFramesTheReachAndTurnsAboutItsCentre) {
     auto centre = [&] { return camera.ToPanel(reach.centre); };
     EXPECT_NEAR(centre()[0], 100, 1e-3f);
     EXPECT_NEAR(centre()[1], 50, 1e-3f);
-    EXPECT_LE(widest(), 45.001f);
-    EXPECT_GT(widest(), 44);
+    const float circle = kReachFill * 50;
+    EXPECT_LE(widest(), circle + 0.001f);
+    EXPECT_GT(widest(), circle - 1);
     // Whatever the model's depth, it lies between the near and far planes.
     const PreviewFrustum f = camera.Frustum();
     const float depth = -TransformPoint(camera.ViewMatrix(), reach.centre)[2];
@@ -263,7 +264,7 @@ TEST(Camera, TheStartViewFramesTheReachAndTurnsAboutItsCentre) {
     camera.Reset();
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(camera.view().rotation[i], want[i], 1e-6f) << i;
     EXPECT_NEAR(centre()[0], 100, 1e-3f);
-    EXPECT_NEAR(widest(), 45, 1);
+    EXPECT_NEAR(widest(), circle, 1);
 }
 
 }  // namespace

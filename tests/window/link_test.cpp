@@ -27,12 +27,15 @@ class LinkTest : public WindowTest {
         EXPECT_FALSE(pty.empty());
         return pty;
     }
-    // Types a device into the port list and confirms it with Enter.
+    // Types a device into the port list and confirms it with Enter, the keys
+    // going to the list itself as a keyboard's do.
     void TypePort(const std::string& path) {
-        QLineEdit* edit = Ports()->lineEdit();
-        edit->clear();
-        QTest::keyClicks(edit, QString::fromStdString(path));
-        QTest::keyClick(edit, Qt::Key_Return);
+        QComboBox* ports = Ports();
+        ports->setFocus();
+        QTest::keyClick(ports, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(ports, QString::fromStdString(path));
+        ASSERT_EQ(ports->currentText().toStdString(), path);
+        QTest::keyClick(ports, Qt::Key_Return);
     }
     // Drops the example robot with two motions and waits for the conversion.
     void CopyExamples() {
@@ -96,14 +99,16 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
         EXPECT_EQ(Ctl<QComboBox>(1006)->currentText(), "115.2k");
     }
 
-    // A failed switch closes the link.
+    // A failed switch closes the link; the list shows that, and keeps the path.
     mark = Console().size();
-    dlg_->SelectPort(-1, dir_ / "no-such-port");
+    TypePort(dir_ / "no-such-port");
     ASSERT_TRUE(WaitForLink());
     EXPECT_NE(ConsoleSince(mark).find(dir_ / "no-such-port" + " 接続失敗\n"), std::string::npos);
     EXPECT_EQ(dlg_->m_nLinkSpeed, -1);
     EXPECT_EQ(Ports()->itemText(0), "未接続");
     EXPECT_EQ(Ports()->currentIndex(), 0);
+    EXPECT_EQ(Ports()->currentText(), "未接続");
+    EXPECT_GT(Ports()->findText(QString::fromStdString(dir_ / "no-such-port")), 0);
 
     // Picking the first entry closes an open link; with none open it does nothing.
     Ports()->setCurrentIndex(Ports()->findText(QString::fromStdString(pty0)));

@@ -96,9 +96,11 @@ void CQuenloDlg::ApplyLinkControls() {
 }
 
 bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {
-    // Enter in the port list's text connects the typed device; it is not the
-    // window's Enter, which clears the console.
-    if (watched == port_list_->lineEdit() && event->type() == QEvent::KeyPress) {
+    // Enter in the port list connects the typed device; it is not the window's
+    // Enter, which clears the console. A keyboard's keys reach the list itself,
+    // which hands them to its text without filters: both are watched.
+    const bool port_list = watched == port_list_ || watched == port_list_->lineEdit();
+    if (port_list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             PortTyped();
@@ -121,6 +123,8 @@ void CQuenloDlg::SelectPortEntry(int index) {
     CallOnUi(this, [this, index] {
         const QSignalBlocker quiet(port_list_);
         port_list_->setCurrentIndex(index);
+        // Typed text that was not taken goes too: the list shows the link's state.
+        port_list_->setEditText(port_list_->itemText(index));
     });
 }
 

@@ -185,6 +185,7 @@ void CQuenloDlg::ConnectControls() {
     connect(clear_button_, &QPushButton::clicked, this, [this] { ClearConsole(); });
     connect(rom_button_, &QPushButton::clicked, this, [this] { TransferToRom(); });
     connect(port_list_, &QComboBox::activated, this, [this](int index) { PortChosen(index); });
+    port_list_->installEventFilter(this);
     port_list_->lineEdit()->installEventFilter(this);
     port_list_->set_open_handler([this] {
         Operation operation(*this);

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 
 #include "quenlo/version.h"
 #include "window_fixture.h"
@@ -70,6 +71,18 @@ TEST_F(WindowTest, ConsoleLinesListAnswersAndEnter) {
     Ctl(1000)->setFocus();
     QTest::keyClick(Ctl(1000), Qt::Key_Enter);
     EXPECT_EQ(Console(), "");
+}
+
+// Qt's own texts are Japanese, as the window's are.
+TEST_F(WindowTest, QuestionsAnswerYesOrNoInJapanese) {
+    std::vector<std::string> seen;
+    AnswerNextQuestion(QMessageBox::No, &seen);
+    EXPECT_FALSE(dlg_->Confirm("確認", "ROMへ転送しますか？"));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], "ROMへ転送しますか？");
+    std::sort(seen.begin() + 1, seen.end());
+    EXPECT_EQ(seen[1].rfind("いいえ", 0), 0u) << seen[1];
+    EXPECT_EQ(seen[2].rfind("はい", 0), 0u) << seen[2];
 }
 
 // F1 and the window's context menu both open the About box.

@@ -80,13 +80,19 @@ class WindowTest : public ::testing::Test {
         return true;
     }
 
-    // Answers the next question box with `button` once it shows.
-    static void AnswerNextQuestion(QMessageBox::StandardButton button) {
+    // Answers the next question box with `button` once it shows; its text and
+    // its buttons' captions go to `seen` when given.
+    static void AnswerNextQuestion(QMessageBox::StandardButton button,
+                                   std::vector<std::string>* seen = nullptr) {
         auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, button] {
+        QObject::connect(poll, &QTimer::timeout, [poll, button, seen] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box) return;
             poll->deleteLater();
+            if (seen) {
+                seen->push_back(box->text().toStdString());
+                for (QAbstractButton* b : box->buttons()) seen->push_back(b->text().toStdString());
+            }
             box->button(button)->click();
         });
         poll->start(20);

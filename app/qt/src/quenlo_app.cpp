@@ -2,7 +2,10 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 
 #include "about_dlg.h"
@@ -24,6 +27,15 @@ StartupRequest SortStartupFiles(const std::vector<std::string>& files, const QSt
     return request;
 }
 
+void InstallQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
+    else
+        delete translator;
+}
+
 }  // namespace quenlo::qt
 
 CQuenloApp::CQuenloApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -32,6 +44,7 @@ CQuenloApp::CQuenloApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationVersion(QUENLO_VERSION);
     setWindowIcon(quenlo::qt::ProgramIcon());
     setFont(quenlo::qt::DialogFont());
+    quenlo::qt::InstallQtTranslations(*this);
 }
 
 int CQuenloApp::Run() {

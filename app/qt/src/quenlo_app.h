@@ -19,6 +19,10 @@ struct StartupRequest {
 };
 StartupRequest SortStartupFiles(const std::vector<std::string>& files, const QString& port);
 
+// Qt's own texts (the question box's buttons, the file dialog) in Japanese, as
+// the rest of the window; English stays where the translations are missing.
+void InstallQtTranslations(QCoreApplication& app);
+
 }  // namespace quenlo::qt
 
 class CQuenloDlg;

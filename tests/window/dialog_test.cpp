@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
@@ -50,6 +51,8 @@ TEST_F(WindowTest, StartsWithTheControlsOfTheTable) {
     for (int id : {1001, 1003, 1007, 1008, 1010, 1011, 1012, 1013, 1019})
         EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_FALSE(Ctl<QCheckBox>(1021)->isChecked());
+    for (QWidget* control : dlg_->findChildren<QWidget*>(QRegularExpression("^ctl\\d+$")))
+        EXPECT_FALSE(control->toolTip().isEmpty()) << control->objectName().toStdString();
     EXPECT_EQ(Console(), "setup\nOpenGL setup\n");
 }
 

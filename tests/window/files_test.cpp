@@ -1,5 +1,6 @@
 // Models and motions in the window: drops, the automatic conversion, Convert,
 // and the motion list's editing with the rules between them.
+#include <QtTest/QTest>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -192,6 +193,47 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     dlg_->DeleteEntry();
     EXPECT_FALSE(Enabled(1017)) << "one entry left";
     EXPECT_TRUE(Dropped());
+}
+
+// The same files reach the window through file dialogs, the motion list's
+// menu and the Delete key, with the drops' lines and rules.
+TEST_F(FilesTest, FileDialogsTheListsMenuAndTheDeleteKey) {
+    // A double click on the model field asks for the model; cancelling changes nothing.
+    AnswerNextFileDialog({});
+    QTest::mouseDClick(Ctl(1008), Qt::LeftButton);
+    EXPECT_EQ(ConsoleSince(started_), "");
+    AnswerNextFileDialog({File("robot.bac")});
+    QTest::mouseDClick(Ctl(1008), Qt::LeftButton);
+    EXPECT_EQ(ConsoleSince(started_),
+              "BACにドロップされたファイルの数 = 1\n BAC = " + File("robot.bac") + "\n");
+
+    // Motions, several at once, from the list's menu: converted at once.
+    QWidget* view = List()->viewport();
+    AnswerNextFileDialog({File("bow.tra"), File("wave.tra"), File("walk.tra")});
+    EXPECT_EQ(ChooseFromContextMenu(view, QPoint(5, 5), "モーションを追加..."),
+              (std::vector<std::string>{"モーションを追加...", "-上へ移動", "-下へ移動", "-削除"}));
+    const std::vector<std::string> order{File("bow.tra"), File("wave.tra"), File("walk.tra")};
+    ASSERT_EQ(List()->Paths(), order);
+    EXPECT_TRUE(Converted());
+    EXPECT_TRUE(Enabled(1017));
+
+    // The menu's moves and removal act on the selected entry.
+    List()->setCurrentRow(2);
+    EXPECT_EQ(ChooseFromContextMenu(view, QPoint(5, 5), "上へ移動"),
+              (std::vector<std::string>{"モーションを追加...", "上へ移動", "-下へ移動", "削除"}));
+    EXPECT_EQ(List()->Paths(), (std::vector<std::string>{order[0], order[2], order[1]}));
+    ChooseFromContextMenu(view, QPoint(5, 5), "削除");
+    EXPECT_EQ(List()->Paths(), (std::vector<std::string>{order[0], order[1]}));
+
+    // Delete in the list removes the selected entry, as 削除 does.
+    List()->setFocus();
+    List()->setCurrentRow(0);
+    const size_t mark = Console().size();
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(ConsoleSince(mark), File("bow.tra") + "を削除\n");
+    EXPECT_EQ(List()->Paths(), std::vector<std::string>{order[1]});
+    EXPECT_TRUE(Dropped());
+    EXPECT_FALSE(Enabled(1017));
 }
 
 }  // namespace

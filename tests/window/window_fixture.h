@@ -8,8 +8,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -88,6 +93,7 @@ class WindowTest : public ::testing::Test {
         QObject::connect(poll, &QTimer::timeout, [poll, button, seen] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box) return;
+            poll->stop();  // deleted only once an event loop turns again
             poll->deleteLater();
             if (seen) {
                 seen->push_back(box->text().toStdString());
@@ -97,6 +103,50 @@ class WindowTest : public ::testing::Test {
         });
         poll->start(20);
     }
+    // Answers the next file dialog with `files` of one folder (all selected),
+    // or cancels it when there are none.
+    static void AnswerNextFileDialog(std::vector<std::string> files) {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, files] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll->stop();  // deleted only once an event loop turns again
+            poll->deleteLater();
+            if (files.empty()) return dialog->reject();
+            QString names;
+            for (const std::string& file : files) {
+                const QFileInfo info(QString::fromStdString(file));
+                dialog->setDirectory(info.absolutePath());
+                names += "\"" + info.fileName() + "\" ";
+            }
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(names.trimmed());
+            QMetaObject::invokeMethod(dialog, "accept");  // as its Open button does
+        });
+        poll->start(20);
+    }
+    // Opens `target`'s context menu at `at` and triggers the item `text`;
+    // answers the items' texts, each with "-" before it when disabled.
+    static std::vector<std::string> ChooseFromContextMenu(QWidget* target, QPoint at,
+                                                          const std::string& text) {
+        std::vector<std::string> items;
+        QTimer::singleShot(100, [&items, text] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                if (action->isSeparator()) continue;
+                const std::string item = action->text().toStdString();
+                items.push_back((action->isEnabled() ? "" : "-") + item);
+                if (item == text) chosen = action;
+            }
+            menu->close();
+            if (chosen) chosen->trigger();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &event);
+        return items;
+    }
+
     // Link work started from the window has ended and the window has taken
     // its outcome.
     bool WaitForLink(int timeout_ms = 30000) {

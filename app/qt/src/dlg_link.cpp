@@ -2,7 +2,6 @@
 // decides (refusals, captions, console lines); the attempt and the transfer
 // themselves run on the link worker while the window goes on.
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -93,21 +92,6 @@ void CQuenloDlg::ApplyLinkControls() {
     port_list_->setEnabled(free);
     rom_button_->setEnabled(free);
     ApplyPlayButtons();
-}
-
-bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {
-    // Enter in the port list connects the typed device; it is not the window's
-    // Enter, which clears the console. A keyboard's keys reach the list itself,
-    // which hands them to its text without filters: both are watched.
-    const bool port_list = watched == port_list_ || watched == port_list_->lineEdit();
-    if (port_list && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            PortTyped();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 // ---- OperatorUi: the link's controls ----------------------------------------

@@ -1,6 +1,9 @@
-// The model field and the motion list: drops, moving and deleting entries,
-// the rate list, and the conversion they lead to.
+// The model field and the motion list: drops and file dialogs, moving and
+// deleting entries, the list's menu, the rate list, and the conversion they
+// lead to.
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMenu>
 #include <QPushButton>
 
 #include "conversion.h"
@@ -58,6 +61,42 @@ void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
     }
     EnablePlayAll(motion_list_->count() > 1);
     TryAutoConversion();
+}
+
+QStringList CQuenloDlg::ChooseFiles(const char* title, const char* filter, bool several) {
+    QFileDialog dialog(this, QString::fromUtf8(title), file_folder_, QString::fromUtf8(filter));
+    dialog.setObjectName("fileDialog");
+    // Qt's own dialog on every desktop: the same for the operator and the tests.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    file_folder_ = dialog.directory().absolutePath();
+    return dialog.selectedFiles();
+}
+
+void CQuenloDlg::OpenModel() {
+    const QStringList files = ChooseFiles("モデルを開く", "BAC6モデル (*.bac *.BAC)", false);
+    if (!files.isEmpty()) DropBac({quenlo::qt::ChosenPath(files.front())});
+}
+
+void CQuenloDlg::AddMotions() {
+    const QStringList files = ChooseFiles("モーションを追加", "TRA4モーション (*.tra *.TRA)", true);
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(quenlo::qt::ChosenPath(file));
+    if (!paths.empty()) DropTra(paths);
+}
+
+void CQuenloDlg::ShowMotionMenu(const QPoint& at) {
+    const int row = motion_list_->currentRow();
+    const int count = motion_list_->count();
+    QMenu menu(this);
+    menu.addAction("モーションを追加...", this, [this] { AddMotions(); });
+    menu.addSeparator();
+    menu.addAction("上へ移動", this, [this] { MoveUp(); })->setEnabled(row > 0);
+    menu.addAction("下へ移動", this, [this] { MoveDown(); })
+        ->setEnabled(row >= 0 && row + 1 < count);
+    menu.addAction("削除", this, [this] { DeleteEntry(); })->setEnabled(row >= 0);
+    menu.exec(motion_list_->viewport()->mapToGlobal(at));
 }
 
 void CQuenloDlg::DeleteEntry() {

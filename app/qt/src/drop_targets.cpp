@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QUrl>
 
 namespace quenlo::qt {
@@ -19,13 +20,16 @@ bool HasFiles(const QMimeData* data) {
 std::vector<std::string> DroppedPaths(const QMimeData& data) {
     std::vector<std::string> paths;
     for (const QUrl& url : data.urls()) {
-        if (!url.isLocalFile()) continue;
-        const QByteArray bytes = QFile::encodeName(url.toLocalFile());
-        std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
-        if (path.size() > kDroppedPathLimit) path.resize(kDroppedPathLimit);
-        paths.push_back(std::move(path));
+        if (url.isLocalFile()) paths.push_back(ChosenPath(url.toLocalFile()));
     }
     return paths;
+}
+
+std::string ChosenPath(const QString& file) {
+    const QByteArray bytes = QFile::encodeName(file);
+    std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
+    if (path.size() > kDroppedPathLimit) path.resize(kDroppedPathLimit);
+    return path;
 }
 
 void AcceptFileDrag(QDropEvent* event) {
@@ -67,6 +71,15 @@ CBacSel::CBacSel(QWidget* parent) : FileDropTarget(parent) {
 void CBacSel::SetPath(const std::string& path) {
     setText(QFile::decodeName(ToBytes(path)));
     setProperty("path", ToBytes(path));
+}
+
+void CBacSel::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (on_open_ && isEnabled()) {
+        event->accept();
+        on_open_();
+        return;
+    }
+    FileDropTarget::mouseDoubleClickEvent(event);
 }
 
 std::string CBacSel::Path() const {

@@ -19,6 +19,8 @@ using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
 // Paths come in through a buffer of 100 bytes: a longer one is cut to 99.
 inline constexpr size_t kDroppedPathLimit = 99;
 std::vector<std::string> DroppedPaths(const QMimeData& data);
+// A file chosen in a file dialog, as a drop would bring it.
+std::string ChosenPath(const QString& file);
 
 // Accepts a drag that carries files: a drop reaches only a widget that accepted
 // its drag-enter.
@@ -45,13 +47,21 @@ class FileDropTarget : public Widget {
 
 }  // namespace quenlo::qt
 
-// Read-only, single line; its text is the model's path.
+// Read-only, single line; its text is the model's path. A double click asks
+// for a model file (the open handler).
 class CBacSel : public quenlo::qt::FileDropTarget<QLineEdit> {
   public:
     explicit CBacSel(QWidget* parent);
     // The path as bytes; the text shows it decoded.
     void SetPath(const std::string& path);
     std::string Path() const;
+    void set_open_handler(std::function<void()> handler) { on_open_ = std::move(handler); }
+
+  protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+  private:
+    std::function<void()> on_open_;
 };
 
 // Unsorted; each entry is one motion's path, in play order. The same path may

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -179,6 +180,36 @@ void CQuenloDlg::BuildControls() {
 
     preview_frame_ = Place(new QFrame(this), du, kPreviewId, 311, 7, 177, 315);
     preview_frame_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    DescribeControls();
+}
+
+void CQuenloDlg::DescribeControls() {
+    const std::pair<QWidget*, const char*> tips[] = {
+        {port_list_,
+         "ボードの通信ポート: 一覧から選ぶか、デバイスのパスを入力してEnterで接続します。"
+         "先頭の項目を選ぶと切断します"},
+        {rom_button_, "変換したモーションをボードのROMに書き込みます"},
+        {play_button_, "選択したモーションを再生します (再生中は中止)"},
+        {play_all_button_, "すべてのモーションを順に再生します (再生中は中止)"},
+        {loop_box_, "最後まで再生したら初めから繰り返します"},
+        {serial_speed_, "ボードとの通信速度 (表示のみ)"},
+        {servo_speed_, "サーボの通信速度 (表示のみ)"},
+        {rate_list_, "1フレームの時間 (ミリ秒)。変えると変換し直します"},
+        {interval_list_, "全再生でモーションの間に置く時間"},
+        {bac_field_, "ロボットのモデル (BAC6): ファイルをドロップするか、ダブルクリックで選びます"},
+        {convert_button_, "モデルとモーションをボードのコマンドに変換します"},
+        {motion_list_,
+         "モーション (TRA4) を再生の順に並べます: ファイルをドロップするか、"
+         "右クリックで追加します。Deleteキーで削除"},
+        {up_button_, "選択したモーションを上へ移動します"},
+        {down_button_, "選択したモーションを下へ移動します"},
+        {delete_button_, "選択したモーションを一覧から削除します"},
+        {clear_button_, "コンソールを消去します"},
+        {console_, "操作の記録"},
+        {progress_, "ROM転送の進み具合"},
+        {preview_frame_, "3Dプレビュー"},
+    };
+    for (const auto& [widget, tip] : tips) widget->setToolTip(QString::fromUtf8(tip));
 }
 
 void CQuenloDlg::ConnectControls() {
@@ -202,6 +233,11 @@ void CQuenloDlg::ConnectControls() {
         connect(list, &QComboBox::currentIndexChanged, this,
                 [this] { ConsolePrint("未対応ですよ\r\n"); });
     bac_field_->set_drop_handler([this](const std::vector<std::string>& paths) { DropBac(paths); });
+    bac_field_->set_open_handler([this] { OpenModel(); });
+    motion_list_->installEventFilter(this);
+    motion_list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(motion_list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ShowMotionMenu(at); });
     motion_list_->set_drop_handler(
         [this](const std::vector<std::string>& paths) { DropTra(paths); });
 
@@ -318,6 +354,24 @@ void CQuenloDlg::EnablePlayAll(bool enable) {
 void CQuenloDlg::ApplyPlayButtons() {
     play_button_->setEnabled(play_enabled_ && !m_bLinkBusy);
     play_all_button_->setEnabled(play_all_enabled_ && !m_bLinkBusy);
+}
+
+bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    // Enter in the port list connects the typed device; it is not the window's
+    // Enter, which clears the console. A keyboard's keys reach the list itself,
+    // which hands them to its text without filters: both are watched.
+    if ((watched == port_list_ || watched == port_list_->lineEdit()) &&
+        (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        PortTyped();
+        return true;
+    }
+    if (watched == motion_list_ && key == Qt::Key_Delete) {
+        DeleteEntry();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // ---- About box and closing --------------------------------------------------

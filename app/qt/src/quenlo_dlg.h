@@ -12,6 +12,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
+#include <QStringList>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -78,6 +80,10 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void MoveUp() { MoveEntry(-1); }
     void MoveDown() { MoveEntry(+1); }
     void DeleteEntry();
+    // File dialogs: a model (as if dropped on the model field), and motions,
+    // several at once (as if dropped on the list).
+    void OpenModel();
+    void AddMotions();
     void ShowAbout();
     // Port list entry `index` (0: close the link), or a typed device (index -1).
     void SelectPort(int index, const std::string& port_text);
@@ -138,6 +144,12 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void ShowHeldDiagnostics();
 
     void MoveEntry(int step);
+    // Qt's file dialog in the folder used last; the chosen files, none when cancelled.
+    QStringList ChooseFiles(const char* title, const char* filter, bool several);
+    // The motion list's context menu: add, move, delete.
+    void ShowMotionMenu(const QPoint& at);
+    // Tooltips of every control.
+    void DescribeControls();
     void RateChanged();
     // Takes a conversion's result: held and shown, or none.
     void TakeConversion(std::unique_ptr<CDataInfo> data);
@@ -175,6 +187,8 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     QFrame* preview_frame_ = nullptr;   // the preview\'s place
     CMviewer* viewer_ = nullptr;        // inside it
     QProgressBar* progress_ = nullptr;  // bytes of a ROM transfer, under the console
+
+    QString file_folder_;  // where the file dialogs open
 
     bool play_enabled_ = false;  // by the conversion rules
     bool play_all_enabled_ = false;

@@ -8,7 +8,9 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <csignal>
 
+#include "close_signals.h"
 #include "quenlo/version.h"
 #include "window_fixture.h"
 
@@ -86,6 +88,26 @@ TEST_F(WindowTest, QuestionsAnswerYesOrNoInJapanese) {
     std::sort(seen.begin() + 1, seen.end());
     EXPECT_EQ(seen[1].rfind("いいえ", 0), 0u) << seen[1];
     EXPECT_EQ(seen[2].rfind("はい", 0), 0u) << seen[2];
+}
+
+// Ctrl-C and kill reach the window as its close request; nothing else
+// happens in the handler, so an idle window closes at once.
+TEST_F(WindowTest, SignalsAskTheWindowToClose) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        std::vector<int> seen;
+        const quenlo::qt::CloseSignals on_signals([&](int number) {
+            seen.push_back(number);
+            dlg_->close();
+        });
+        ASSERT_TRUE(on_signals.installed());
+        ASSERT_EQ(std::raise(signal), 0);
+        ASSERT_TRUE(WaitFor([&] { return !seen.empty(); }));
+        EXPECT_EQ(seen, std::vector<int>{signal});
+        EXPECT_FALSE(dlg_->isVisible());
+        dlg_.reset();  // one window at a time captures standard error
+        dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
+        dlg_->show();
+    }
 }
 
 // F1 and the window's context menu both open the About box.

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "about_dlg.h"
+#include "close_signals.h"
 #include "dialog_units.h"
 #include "drop_targets.h"
 #include "quenlo/version.h"
@@ -78,6 +79,9 @@ int CQuenloApp::Run() {
         quenlo::qt::SortStartupFiles(files, parser.value(port));
 
     CQuenloDlg dialog;
+    // Ctrl-C, kill and a closing terminal ask the window to close, as its close
+    // button does: a ROM transfer on its way finishes first.
+    const quenlo::qt::CloseSignals on_signals([&dialog](int) { dialog.close(); });
     dialog.show();
     // Once the window is up, as the operator would: the drops, then the port.
     QTimer::singleShot(0, &dialog, [&dialog, &request] { dialog.Start(request); });

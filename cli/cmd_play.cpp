@@ -6,6 +6,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "command.h"
@@ -43,24 +45,38 @@ class PlayUi : public StdoutUi {
     const PlayArgs& args_;
 };
 
-// The flag the stop request clears; a lock-free atomic may be stored to from a
-// signal handler.
-std::atomic<bool>* g_playing = nullptr;
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void OnStopSignal(int) {
-    if (g_playing) g_playing->store(false);
-}
-
-// The first signal asks for the stop; a second one ends the program at once.
-void CatchStopSignals(std::atomic<bool>& playing) {
-    g_playing = &playing;
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+// Plays on a thread of its own while this one takes SIGINT and SIGTERM (no
+// handler runs inside the playback): the first asks the playback to stop, a
+// second one ends the program at once, as it would by default.
+PlaybackResult PlayUntilDone(OperatorUi& ui, DialogState& state, const PlaybackSettings& settings) {
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);  // the player inherits the mask
+    PlaybackResult result;
+    std::atomic<bool> done{false};
+    std::jthread player([&](std::stop_token stop) {
+        result = PlayMotions(ui, state, settings, std::move(stop));
+        done = true;
+    });
+    bool asked = false;
+    const timespec tick{0, 20'000'000};
+    while (!done) {
+        const int sig = sigtimedwait(&stops, nullptr, &tick);
+        if (sig < 0) continue;
+        if (!asked) {
+            asked = true;
+            player.request_stop();
+            continue;
+        }
+        signal(sig, SIG_DFL);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        raise(sig);
+    }
+    player.join();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return result;
 }
 
 int Run(const PlayArgs& args) {
@@ -70,13 +86,12 @@ int Run(const PlayArgs& args) {
     if (!state.m_pDataInfo) return 1;
     state.m_pUsbIO = std::make_unique<CUsbIO>(MakeSystemSerialPort());
     state.m_nLinkSpeed = ConnectBoard(ui, *state.m_pUsbIO, args.port.c_str());
-    if (StartPlayback(ui, state, args.all) != PlaybackStart::Live) {
+    if (StartPlayback(ui, state) != PlaybackStart::Live) {
         ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
         return 1;
     }
-    CatchStopSignals(state.m_bPlaying);
-    const PlaybackResult result = PlayMotions(ui, state);
-    g_playing = nullptr;
+    const PlaybackResult result = PlayUntilDone(ui, state, ReadPlaybackSettings(ui, args.all));
+    EndPlayback(state);
     return result.started && result.failed_exchanges == 0 ? 0 : 1;
 }
 

@@ -157,9 +157,10 @@ Figures Run(const Case& c, quenlo::Pacing pacing, const std::string& dir) {
         Sim sim(trace);
         state.m_pUsbIO = std::make_unique<CUsbIO>(quenlo::MakeSystemSerialPort());
         state.m_nLinkSpeed = state.m_pUsbIO->Connect(sim.pty().c_str());
-        if (quenlo::StartPlayback(ui, state, true) != quenlo::PlaybackStart::Live)
+        if (quenlo::StartPlayback(ui, state) != quenlo::PlaybackStart::Live)
             return fail("no link to quenlo-sim");
-        const quenlo::PlaybackResult r = quenlo::PlayMotions(ui, state, pacing);
+        const quenlo::PlaybackResult r = quenlo::PlayMotions(
+            ui, state, quenlo::ReadPlaybackSettings(ui, true), std::stop_token(), pacing);
         if (r.failed_exchanges) return fail("failed exchanges");
         state.m_pUsbIO.reset();
     }

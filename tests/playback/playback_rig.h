@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,17 @@ namespace playback_test {
 using Bytes = std::vector<uint8_t>;
 
 // The window: lists and boxes as set here; every control change is kept as
-// "Play=中止", "PlayAll:off" and so on.
+// "Play=中止", "PlayAll:off" and so on. The live thread and the preview both
+// call it, so what it keeps is locked.
 class PlayUi : public quenlo::OperatorUi {
   public:
-    void ConsoleWrite(std::string_view text) override { console.append(text); }
+    void ConsoleWrite(std::string_view text) override {
+        {
+            const std::lock_guard lock(mutex);
+            console.append(text);
+        }
+        if (on_console) on_console();
+    }
     bool Confirm(std::string_view, std::string_view) override { return true; }
     void SetBusy(bool) override {}
     int SelectedMotion() override { return selected; }
@@ -32,14 +41,19 @@ class PlayUi : public quenlo::OperatorUi {
     int RateIndex() override { return rate; }
     int IntervalIndex() override { return interval; }
     // Checked for the first `loop_passes` questions.
-    bool LoopChecked() override { return loop_asked++ < loop_passes; }
+    bool LoopChecked() override {
+        const std::lock_guard lock(mutex);
+        return loop_asked++ < loop_passes;
+    }
     void EnableControl(quenlo::Control c, bool enable) override {
         if (enable && (c == quenlo::Control::Play || c == quenlo::Control::PlayAll) &&
             on_stop_button)
             on_stop_button();
+        const std::lock_guard lock(mutex);
         controls.push_back(Name(c) + (enable ? ":on" : ":off"));
     }
     void SetCaption(quenlo::Control c, std::string_view caption) override {
+        const std::lock_guard lock(mutex);
         controls.push_back(Name(c) + "=" + std::string(caption));
     }
 
@@ -55,11 +69,13 @@ class PlayUi : public quenlo::OperatorUi {
     int interval = 0;
     int loop_passes = 0;
     int loop_asked = 0;
+    std::mutex mutex;  // over what follows while a playback runs
     std::string console;
     std::vector<std::string> controls;
     // Called when the pressed button is enabled as the stop button (and again
     // when the controls are given back).
     std::function<void()> on_stop_button;
+    std::function<void()> on_console;  // after each console write
 };
 
 // A manual clock whose sleeps wake up late, and that can act at a deadline.
@@ -116,11 +132,16 @@ struct Rig {
         };
     }
 
-    // Play (or Play all) as the buttons start it, on this thread.
+    // Play (or Play all) as the buttons start it, on this thread; stop is
+    // its stop request.
     quenlo::PlaybackResult Play(bool play_all) {
         played_from = -1;
-        EXPECT_EQ(quenlo::StartPlayback(ui, state, play_all), quenlo::PlaybackStart::Live);
-        return quenlo::PlayMotions(ui, state, pacing);
+        stop = std::stop_source();
+        EXPECT_EQ(quenlo::StartPlayback(ui, state), quenlo::PlaybackStart::Live);
+        const quenlo::PlaybackResult result = quenlo::PlayMotions(
+            ui, state, quenlo::ReadPlaybackSettings(ui, play_all), stop.get_token(), pacing);
+        quenlo::EndPlayback(state);
+        return result;
     }
 
     std::vector<Bytes> Commands(int entry) const { return CommandsOf(*state.m_pDataInfo, entry); }
@@ -153,6 +174,7 @@ struct Rig {
     quenlo::DialogState state;
     PlayUi ui;
     quenlo::Pacing pacing = quenlo::Pacing::Chained;
+    std::stop_source stop;
     int played_from = -1;  // first frame after the set-up
 };
 

@@ -158,7 +158,7 @@ TEST(Playback, StopTakesEffectAfterTheCommandAndItsWait) {
     for (const bool play_all : {false, true}) {
         Rig rig;
         rig.clock.on_deadline = [&rig](size_t n) {
-            if (n == 2) quenlo::RequestStop(rig.state);
+            if (n == 2) rig.stop.request_stop();
         };
         rig.Play(play_all);
         const std::vector<Bytes> played = rig.Played();
@@ -227,6 +227,15 @@ TEST(Playback, DeadlinesChainSoLateWakeUpsDoNotAddUp) {
     for (size_t j = 1; j < due.size(); ++j) due[j] += kMs;
     EXPECT_EQ(at, due);
 
+    // A window slow to take the console lines before the first command makes
+    // it late, but shortens no gap after it: the chain starts when it is sent.
+    Rig slow_window;
+    slow_window.ui.on_console = [&slow_window] { slow_window.clock.AdvanceUs(20 * kMs); };
+    slow_window.Play(false);
+    at = slow_window.PlayedAt();
+    at.resize(m0.size());
+    EXPECT_EQ(at, DueTimes(at[0], m0, 25));
+
     // An exchange that overruns its command's frames makes the next command
     // due at once, and the ones after it do not catch up.
     Rig slow;
@@ -286,17 +295,18 @@ TEST(Playback, RefusalsLeaveTheWindowAsItWas) {
     EXPECT_FALSE(result.started);
     EXPECT_EQ(rig.ui.console, "コマンド変換されていません\r\n");
     EXPECT_FALSE(rig.state.m_bPlaying);
+    EXPECT_FALSE(rig.state.m_bLiveRunning);  // a preview would not wait for it
     EXPECT_TRUE(rig.ui.controls.empty());
     EXPECT_EQ(rig.board.frames().size(), frames);
 
     // Link work holds the link: refused. Without a link the preview plays alone.
     rig.ui.console.clear();
     rig.state.m_bLinkBusy = true;
-    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state, false), quenlo::PlaybackStart::Refused);
+    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state), quenlo::PlaybackStart::Refused);
     EXPECT_EQ(rig.ui.console, "操作は無効です\r\n");
     rig.state.m_bLinkBusy = false;
     rig.state.m_nLinkSpeed = -1;
-    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state, false), quenlo::PlaybackStart::PreviewOnly);
+    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state), quenlo::PlaybackStart::PreviewOnly);
     EXPECT_FALSE(rig.state.m_bPlaying);
     EXPECT_FALSE(rig.state.m_bRobotActive);
 }

@@ -37,17 +37,22 @@ class PreviewThread : public ::testing::Test {
     // Play or Play all with no link: the preview plays alone.
     void PlayAlone(bool play_all) {
         rig.state.m_nLinkSpeed = -1;
-        ASSERT_EQ(quenlo::StartPlayback(rig.ui, rig.state, play_all),
-                  quenlo::PlaybackStart::PreviewOnly);
-        rig.state.m_bPlayAll = play_all;
+        ASSERT_EQ(quenlo::StartPlayback(rig.ui, rig.state), quenlo::PlaybackStart::PreviewOnly);
         rig.state.m_bPlaying = true;
-        quenlo::AnimatePreview(rig.ui, rig.state, scene);
+        quenlo::AnimatePreview(rig.ui, rig.state, scene,
+                               quenlo::ReadPlaybackSettings(rig.ui, play_all), stop.get_token());
+        quenlo::EndPlayback(rig.state);
     }
     // Board frames of each step of a motion.
     std::vector<int> Speeds(int entry) {
         std::vector<int> speeds;
         for (const auto& c : rig.Commands(entry)) speeds.push_back(c[7]);
         return speeds;
+    }
+    // The preview of a live playback.
+    void Follow() {
+        quenlo::AnimatePreview(rig.ui, rig.state, scene,
+                               quenlo::ReadPlaybackSettings(rig.ui, false), stop.get_token());
     }
     std::vector<Shown> StepsShown() {
         std::vector<Shown> steps;
@@ -61,6 +66,7 @@ class PreviewThread : public ::testing::Test {
     quenlo::ManualClock clock{5000};
     std::vector<Shown> shown;
     std::function<void()> on_frame;
+    std::stop_source stop;  // the preview thread's
 };
 
 TEST_F(PreviewThread, AlonePlaysEveryStepAtTheRatesPeriodAndPausesBetweenMotions) {
@@ -99,7 +105,7 @@ TEST_F(PreviewThread, AStopEndsThePlaybackAfterTheFrameShown) {
     rig.ui.loop_passes = 100;  // looping until stopped
     on_frame = [this] {        // the stop button
         if (shown.size() != 3) return;
-        quenlo::RequestStop(rig.state);
+        stop.request_stop();
         scene.RequestStop();
     };
     PlayAlone(false);
@@ -116,14 +122,12 @@ TEST_F(PreviewThread, WithTheRobotItShowsTheStepWhoseCommandWasSent) {
     std::thread preview;
     rig.clock.on_deadline = [this, &preview](size_t) {
         if (rig.state.m_nCommandIndex < 2) return;
-        if (!preview.joinable())
-            preview = std::thread([this] { quenlo::AnimatePreview(rig.ui, rig.state, scene); });
-        while (rig.state.m_bCommandSent && rig.state.m_bPlaying)
+        if (!preview.joinable()) preview = std::thread([this] { Follow(); });
+        while (rig.state.m_bCommandSent && rig.state.m_bLiveRunning)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     rig.ui.selected = 0;
-    ASSERT_EQ(quenlo::StartPlayback(rig.ui, rig.state, false), quenlo::PlaybackStart::Live);
-    const quenlo::PlaybackResult result = quenlo::PlayMotions(rig.ui, rig.state, rig.pacing);
+    const quenlo::PlaybackResult result = rig.Play(false);
     ASSERT_TRUE(preview.joinable());
     preview.join();
     EXPECT_TRUE(result.started);
@@ -139,10 +143,9 @@ TEST_F(PreviewThread, WithTheRobotItShowsTheStepWhoseCommandWasSent) {
     // ends on the robot's last pose.
     shown.clear();
     rig.clock.on_deadline = nullptr;
-    ASSERT_EQ(quenlo::StartPlayback(rig.ui, rig.state, false), quenlo::PlaybackStart::Live);
-    quenlo::PlayMotions(rig.ui, rig.state, rig.pacing);
+    rig.Play(false);
     ASSERT_TRUE(rig.state.m_bCommandSent);
-    quenlo::AnimatePreview(rig.ui, rig.state, scene);
+    Follow();
     EXPECT_EQ(StepsShown(), (std::vector<Shown>{{0, 4}}));
     EXPECT_EQ(shown.size(), 4u);
 }

@@ -64,7 +64,7 @@ TEST_F(WindowTest, ConsoleLinesListAnswersAndEnter) {
     quenlo::LogCapture out;
     Ctl<QComboBox>(1019)->setCurrentIndex(0);
     Ctl<QComboBox>(1005)->setCurrentIndex(1);
-    dlg_->ConsolePrint("%s", std::string(600, 'x').c_str());
+    dlg_->ui().ConsolePrint("%s", std::string(600, 'x').c_str());
     const std::string pane = Console();
     EXPECT_NE(pane.find("遷移間隔変更\n未対応ですよ\n" + std::string(499, 'x')), std::string::npos);
     EXPECT_EQ(pane.find(std::string(500, 'x')), std::string::npos) << "cut to 499";
@@ -72,7 +72,7 @@ TEST_F(WindowTest, ConsoleLinesListAnswersAndEnter) {
 
     QTest::keyClick(dlg_.get(), Qt::Key_Return);
     EXPECT_EQ(Console(), "");
-    dlg_->ConsolePrint("a\r\n");
+    dlg_->ui().ConsolePrint("a\r\n");
     Ctl(1000)->setFocus();
     QTest::keyClick(Ctl(1000), Qt::Key_Enter);
     EXPECT_EQ(Console(), "");

@@ -28,10 +28,12 @@ class FilesTest : public WindowTest {
     CTraSel* List() { return Ctl<CTraSel>(1010); }
     // Converted and shown: Convert off, Play on.
     bool Converted() {
-        return dlg_->m_pDataInfo && dlg_->m_bConverted && !Enabled(1014) && Enabled(1015);
+        return dlg_->state().m_pDataInfo && dlg_->state().m_bConverted && !Enabled(1014) &&
+               Enabled(1015);
     }
     bool Dropped() {
-        return !dlg_->m_pDataInfo && !dlg_->m_bConverted && Enabled(1014) && !Enabled(1015);
+        return !dlg_->state().m_pDataInfo && !dlg_->state().m_bConverted && Enabled(1014) &&
+               !Enabled(1015);
     }
 
     TempDir dir_;
@@ -148,7 +150,7 @@ TEST_F(FilesTest, ConvertButtonChecksThenConverts) {
     EXPECT_TRUE(Converted());
     EXPECT_EQ(ConsoleSince(mark).rfind("BAC解析中\n", 0), 0u);
     // Rate "45" has time scale 3: the first move's speed byte is three times "25"'s.
-    EXPECT_EQ(dlg_->m_pDataInfo->mof_data()->motions().at(0).time_scale, 3);
+    EXPECT_EQ(dlg_->state().m_pDataInfo->mof_data()->motions().at(0).time_scale, 3);
 }
 
 TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
@@ -171,14 +173,14 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     EXPECT_EQ(List()->Paths(), order);
 
     // While a playback runs, each refuses and nothing changes.
-    dlg_->m_bPlaying = true;
+    dlg_->state().m_bPlaying = true;
     List()->setCurrentRow(1);
     EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), "ファイルが選択されていません\n");
     EXPECT_EQ(answer([this] { dlg_->MoveUp(); }), "移動できません\n");
     EXPECT_EQ(answer([this] { Ctl<QComboBox>(1007)->setCurrentIndex(0); }), "操作は無効です\n");
     EXPECT_EQ(List()->Paths(), order);
     EXPECT_TRUE(Converted());
-    dlg_->m_bPlaying = false;
+    dlg_->state().m_bPlaying = false;
 
     EXPECT_EQ(answer([this] { dlg_->MoveUp(); }), File("wave.tra") + "を移動\n");
     EXPECT_EQ(List()->Paths(), (std::vector<std::string>{order[1], order[0], order[2]}));

@@ -47,7 +47,7 @@ class LinkTest : public WindowTest {
         Ctl<QComboBox>(1007)->setCurrentIndex(rate);
         ASSERT_TRUE(DropTra({dir_ / "bow.tra", dir_ / "wave.tra"}));
         ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
-        ASSERT_TRUE(dlg_->m_bConverted);
+        ASSERT_TRUE(dlg_->state().m_bConverted);
     }
     TempDir dir_;
 };
@@ -81,7 +81,7 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     EXPECT_EQ(ConsoleSince(mark), pty0 + " 接続成功\n");
     EXPECT_EQ(Ports()->itemText(0), "切断");
     EXPECT_EQ(Ports()->currentText().toStdString(), pty0);
-    EXPECT_EQ(dlg_->m_nLinkSpeed, 0);
+    EXPECT_EQ(dlg_->state().m_nLinkSpeed, 0);
     EXPECT_TRUE(Enabled(1001) && Enabled(1003));
 
     // Switching to a board at 625000 and then at 1250000; the speed lists follow.
@@ -94,7 +94,7 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
         ASSERT_TRUE(WaitForLink());
         // The timed-out attempts' diagnostics come first.
         EXPECT_TRUE(ConsoleSince(mark).ends_with(pty + " 接続成功\n")) << ConsoleSince(mark);
-        EXPECT_EQ(dlg_->m_nLinkSpeed, speed);
+        EXPECT_EQ(dlg_->state().m_nLinkSpeed, speed);
         EXPECT_EQ(Ctl<QComboBox>(1005)->currentText(), caption);
         EXPECT_EQ(Ctl<QComboBox>(1006)->currentText(), "115.2k");
     }
@@ -104,7 +104,7 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     TypePort(dir_ / "no-such-port");
     ASSERT_TRUE(WaitForLink());
     EXPECT_NE(ConsoleSince(mark).find(dir_ / "no-such-port" + " 接続失敗\n"), std::string::npos);
-    EXPECT_EQ(dlg_->m_nLinkSpeed, -1);
+    EXPECT_EQ(dlg_->state().m_nLinkSpeed, -1);
     EXPECT_EQ(Ports()->itemText(0), "未接続");
     EXPECT_EQ(Ports()->currentIndex(), 0);
     EXPECT_EQ(Ports()->currentText(), "未接続");
@@ -114,20 +114,20 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     Ports()->setCurrentIndex(Ports()->findText(QString::fromStdString(pty0)));
     dlg_->SelectPort(Ports()->currentIndex(), pty0);
     ASSERT_TRUE(WaitForLink());
-    ASSERT_EQ(dlg_->m_nLinkSpeed, 0);
+    ASSERT_EQ(dlg_->state().m_nLinkSpeed, 0);
     mark = Console().size();
     dlg_->SelectPort(0, "");
     dlg_->SelectPort(0, "");
     EXPECT_EQ(ConsoleSince(mark), "切断しました\n");
-    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_EQ(Ports()->itemText(0), "未接続");
 
     // While a playback runs the list refuses.
-    dlg_->m_bPlaying = true;
+    dlg_->state().m_bPlaying = true;
     mark = Console().size();
     dlg_->SelectPort(-1, pty0);
     EXPECT_EQ(ConsoleSince(mark), "操作は無効です\n");
-    dlg_->m_bPlaying = false;
+    dlg_->state().m_bPlaying = false;
 }
 
 // quenlo [--port DEV] FILES...: the model goes in first, the motions in their
@@ -150,8 +150,8 @@ TEST_F(LinkTest, CommandLineDropsTheFilesThenChoosesThePort) {
               0u)
         << lines;
     EXPECT_NE(lines.find("変換成功\n" + pty + " 接続成功\n"), std::string::npos) << lines;
-    EXPECT_TRUE(dlg_->m_bConverted);
-    EXPECT_EQ(dlg_->m_nLinkSpeed, 0);
+    EXPECT_TRUE(dlg_->state().m_bConverted);
+    EXPECT_EQ(dlg_->state().m_nLinkSpeed, 0);
     // Standard output has the console's lines too.
     EXPECT_NE(out.out().find("変換成功\r\n"), std::string::npos);
 }
@@ -170,11 +170,11 @@ TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
     const std::string pty = Board(sim, {"--exit-after-reboot", "--rom-out", dir_ / "board.bin"});
     dlg_->SelectPort(-1, pty);
     ASSERT_TRUE(WaitForLink());
-    dlg_->m_bPlaying = true;
+    dlg_->state().m_bPlaying = true;
     mark = Console().size();
     dlg_->TransferToRom();
     EXPECT_EQ(ConsoleSince(mark), "モーション再生中です\n");
-    dlg_->m_bPlaying = false;
+    dlg_->state().m_bPlaying = false;
 
     mark = Console().size();
     AnswerNextQuestion(QMessageBox::No);
@@ -196,7 +196,7 @@ TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
     const QProgressBar* bar = dlg_->findChild<QProgressBar*>("romProgress");
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_GT(bar->maximum(), 1);
-    EXPECT_TRUE(Enabled(1003) && Enabled(1015) && dlg_->m_bConverted);
+    EXPECT_TRUE(Enabled(1003) && Enabled(1015) && dlg_->state().m_bConverted);
     EXPECT_EQ(sim.Wait(), 0);
 
     const std::string cli = std::string(QUENLO_CLI) + " rom " + dir_ / "robot.bac " +
@@ -238,7 +238,7 @@ TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
     dlg_->close();
     EXPECT_FALSE(dlg_->isVisible());
     EXPECT_FALSE(dlg_->LinkWorkRunning());
-    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_NE(Console().find(pty + " 接続成功\n"), std::string::npos) << "served while closing";
 
     // A new window; the transfer's replies come late.
@@ -257,8 +257,8 @@ TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
     ASSERT_TRUE(dlg_->LinkWorkRunning());
     QTest::keyClick(dlg_.get(), Qt::Key_Escape);
     EXPECT_FALSE(dlg_->LinkWorkRunning());
-    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
-    EXPECT_EQ(dlg_->m_pDataInfo, nullptr);
+    EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
+    EXPECT_EQ(dlg_->state().m_pDataInfo, nullptr);
     EXPECT_TRUE(Console().ends_with("このツールを終了してください\n")) << Console();
 }
 
@@ -286,9 +286,9 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
         << console;
     EXPECT_TRUE(console.ends_with(released)) << console;
     std::vector<std::vector<uint8_t>> bow;
-    const int bow_index = dlg_->m_pDataInfo->FindMotion(0);
+    const int bow_index = dlg_->state().m_pDataInfo->FindMotion(0);
     for (int j = 0; j < 21; ++j) {
-        const uint8_t* c = dlg_->m_pDataInfo->GetFrameCommand(bow_index, j);
+        const uint8_t* c = dlg_->state().m_pDataInfo->GetFrameCommand(bow_index, j);
         bow.emplace_back(c, c + c[0]);
     }
     const auto frames = TraceFrames(dir_ / "trace");
@@ -300,7 +300,7 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
     // Play all, stopped during the bow: the wave never starts.
     mark = Console().size();
     play_all->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg_->m_nCommandIndex >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 3; }));
     EXPECT_EQ(play_all->text(), "中止");
     EXPECT_TRUE(Enabled(1017));
     EXPECT_FALSE(Enabled(1015) || Enabled(1001) || Enabled(1007) || Enabled(1010) || Enabled(1013));
@@ -313,15 +313,15 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
     EXPECT_EQ(play->text(), "再生");
     EXPECT_EQ(play_all->text(), "全再生");
     EXPECT_TRUE(Enabled(1015) && Enabled(1017) && Enabled(1001) && Enabled(1007) && Enabled(1010));
-    EXPECT_FALSE(dlg_->m_bPlaying);
+    EXPECT_FALSE(dlg_->state().m_bPlaying);
 
     // Closing mid-motion: the window waits for the release, then frees the link.
     mark = Console().size();
     play->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg_->m_nCommandIndex >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 2; }));
     dlg_->reject();
     EXPECT_FALSE(playing());
-    EXPECT_EQ(dlg_->m_pUsbIO, nullptr);
+    EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_TRUE(ConsoleSince(mark).ends_with(released)) << ConsoleSince(mark);
 }
 

@@ -150,7 +150,7 @@ class WindowTest : public ::testing::Test {
     // Link work started from the window has ended and the window has taken
     // its outcome.
     bool WaitForLink(int timeout_ms = 30000) {
-        return WaitFor([this] { return !dlg_->LinkWorkRunning() && !dlg_->m_bLinkBusy; },
+        return WaitFor([this] { return !dlg_->LinkWorkRunning() && !dlg_->state().m_bLinkBusy; },
                        timeout_ms);
     }
 

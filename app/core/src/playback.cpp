@@ -2,6 +2,8 @@
 // main window.
 #include <algorithm>
 #include <cstdint>
+#include <stop_token>
+#include <utility>
 #include <vector>
 
 #include "conversion.h"
@@ -44,8 +46,16 @@ int Hundredths(uint64_t us) {
 
 class Player {
   public:
-    Player(OperatorUi& ui, DialogState& state, CUsbIO& link, const CDataInfo& data, Pacing pacing)
-        : ui_(ui), state_(state), link_(link), data_(data), clock_(link.clock()), pacing_(pacing) {}
+    Player(OperatorUi& ui, DialogState& state, CUsbIO& link, const CDataInfo& data,
+           const PlaybackSettings& settings, std::stop_token stop, Pacing pacing)
+        : ui_(ui),
+          state_(state),
+          link_(link),
+          data_(data),
+          settings_(settings),
+          stop_(std::move(stop)),
+          clock_(link.clock()),
+          pacing_(pacing) {}
 
     void SetUpBoard() {
         const std::vector<int32_t> motors = BoardMotors(data_);
@@ -62,7 +72,7 @@ class Player {
             link_.HoldAndHome(count, motors.data());
         }
         uint16_t image = link_.system_register();
-        const int rate = ui_.RateIndex();
+        const int rate = settings_.rate_index;
         if (rate >= 0 && rate < static_cast<int>(std::size(kRates)))
             image = static_cast<uint16_t>((image & ~board::kSysPeriodBits) |
                                           kRates[rate].period_code << board::kSysPeriodShift);
@@ -73,13 +83,13 @@ class Player {
         CheckLink();
     }
 
-    void Play(bool play_all) {
-        const int entries = ui_.MotionCount();
+    void Play() {
+        const bool play_all = settings_.play_all;
+        const int entries = settings_.motion_count;
         const uint64_t start = clock_.NowUs();
-        due_ = start;
         bool again = !link_lost_;
         while (again) {
-            int m = play_all ? 0 : std::max(ui_.SelectedMotion(), 0);
+            int m = play_all ? 0 : std::max(settings_.selected, 0);
             sent_in_pass_ = false;
             while (true) {
                 const uint64_t motion_start = PlayMotion(m);
@@ -100,7 +110,7 @@ class Player {
     bool link_lost() const { return link_lost_; }
 
   private:
-    bool Playing() const { return state_.m_bPlaying && !link_lost_; }
+    bool Playing() const { return !stop_.stop_requested() && !link_lost_; }
 
     // Three failures in a row stop the playback as the stop button would.
     void CheckLink() {
@@ -115,14 +125,20 @@ class Player {
         const MotionCommands commands = CommandsOf(data_, m);
         const int count = commands.count();
         ui_.ConsolePrint(" モーターコマンド数 %d\r\n", count);
-        // Chained, the motion starts when it is due: a late wake-up or the
-        // console lines above delay its first command, not its schedule.
-        const uint64_t motion_start = pacing_ == Pacing::Chained ? due_ : clock_.NowUs();
+        // Chained, a motion of Play all (and a new pass) starts when it is due:
+        // a late wake-up or the console lines above delay its first command,
+        // not its schedule. The chain itself starts at the first command
+        // actually sent, so that no gap after it is cut short.
+        uint64_t motion_start = pacing_ == Pacing::Chained && chained_ ? due_ : clock_.NowUs();
         frames_ = 0;
         for (int j = 0; j < count && Playing(); ++j) {
             const uint32_t command_start_ms = clock_.NowMs();
             const uint8_t* command = commands.at(j);
             if (!command) continue;
+            if (!chained_) {
+                chained_ = true;
+                due_ = motion_start = clock_.NowUs();
+            }
             // The preview reads the index once it sees the flag.
             state_.m_nCommandIndex = j;
             state_.m_bCommandSent = true;
@@ -154,6 +170,7 @@ class Player {
             const uint64_t next = motion_start + pause_ms * 1000;
             if (next > now) clock_.SleepUntilUs(next);
             due_ = std::max(next, now);  // an overrun: due at once
+            chained_ = true;
         } else {
             const int64_t wait = int64_t(pause_ms) - int64_t((now - motion_start) / 1000);
             if (wait > 0) clock_.SleepMs(static_cast<uint32_t>(wait));
@@ -164,17 +181,24 @@ class Player {
     DialogState& state_;
     CUsbIO& link_;
     const CDataInfo& data_;
+    const PlaybackSettings settings_;
+    const std::stop_token stop_;
     Clock& clock_;
     const Pacing pacing_;
-    uint64_t due_ = 0;  // when the next command is due
-    int frames_ = 0;    // board frames of the current motion so far
+    bool chained_ = false;  // the first command has been sent: due_ holds
+    uint64_t due_ = 0;      // when the next command is due
+    int frames_ = 0;        // board frames of the current motion so far
     bool sent_in_pass_ = false;
     bool link_lost_ = false;
 };
 
 }  // namespace
 
-PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state, bool play_all) {
+PlaybackSettings ReadPlaybackSettings(OperatorUi& ui, bool play_all) {
+    return {play_all, ui.SelectedMotion(), ui.MotionCount(), ui.RateIndex()};
+}
+
+PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state) {
     if (state.m_bPlaying) return PlaybackStart::Refused;
     // A connection attempt or a ROM transfer holds the link.
     if (state.m_bLinkBusy) {
@@ -188,12 +212,12 @@ PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state, bool play_all) {
         return PlaybackStart::PreviewOnly;
     }
     state.m_bRobotActive = true;
-    state.m_bPlayAll = play_all;
+    state.m_bLiveRunning = true;
     state.m_bPlaying = true;
     return PlaybackStart::Live;
 }
 
-void RequestStop(DialogState& state) {
+void EndPlayback(DialogState& state) {
     state.m_bPlaying = false;
 }
 
@@ -209,30 +233,43 @@ void SetPlayControls(OperatorUi& ui, bool play_all, bool enable) {
         ui.SetCaption(pressed, "中止");
 }
 
-PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, Pacing pacing) {
+namespace {
+
+// The live thread has ended, however it ended: the preview stops following it.
+struct LiveEnd {
+    DialogState& state;
+    ~LiveEnd() {
+        state.m_bLiveRunning = false;
+        state.m_bCommandSent.notify_all();
+    }
+};
+
+}  // namespace
+
+PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSettings& settings,
+                           std::stop_token stop, Pacing pacing) {
     PlaybackResult result;
-    const bool play_all = state.m_bPlayAll;
+    const LiveEnd end{state};
+    const bool play_all = settings.play_all;
     // Refused: nothing else changes, and the window is not left playing.
     CUsbIO* link = state.LinkOpen() ? state.m_pUsbIO.get() : nullptr;
     if (!link) {
         ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
-        state.m_bPlaying = false;
         return result;
     }
     if (!state.m_pDataInfo) {
         ui.ConsolePrint("コマンド変換されていません\r\n");
-        state.m_bPlaying = false;
         return result;
     }
     result.started = true;
     const uint32_t failed_before = link->failed_exchanges();
     SetPlayControls(ui, play_all, false);
 
-    Player player(ui, state, *link, *state.m_pDataInfo, pacing);
+    Player player(ui, state, *link, *state.m_pDataInfo, settings, std::move(stop), pacing);
     player.SetUpBoard();
     // The pressed button, now "中止", is the stop button.
     ui.EnableControl(play_all ? Control::PlayAll : Control::Play, true);
-    player.Play(play_all);
+    player.Play();
 
     ui.ConsolePrint("モーター解放中\r\n");
     link->FreeServos();
@@ -240,7 +277,6 @@ PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, Pacing pacing) {
     SetPlayControls(ui, play_all, true);
     result.link_lost = player.link_lost();
     result.failed_exchanges = static_cast<int>(link->failed_exchanges() - failed_before);
-    state.m_bPlaying = false;
     return result;
 }
 

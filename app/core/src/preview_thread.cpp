@@ -2,7 +2,9 @@
 // alone at the playback rate or following the live playback's commands.
 #include <algorithm>
 #include <chrono>
+#include <stop_token>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "conversion.h"
@@ -23,18 +25,21 @@ int Hundredths(uint32_t ms) {
 
 class PreviewPlayer {
   public:
-    PreviewPlayer(OperatorUi& ui, DialogState& state, CPreviewScene& scene, CDataInfo& data)
+    PreviewPlayer(OperatorUi& ui, DialogState& state, CPreviewScene& scene, CDataInfo& data,
+                  const PlaybackSettings& settings, std::stop_token stop)
         : ui_(ui),
           state_(state),
           scene_(scene),
           data_(data),
+          settings_(settings),
+          stop_(std::move(stop)),
           clock_(scene.clock()),
           robot_(state.m_bRobotActive),
-          play_all_(state.m_bPlayAll) {}
+          play_all_(settings.play_all) {}
 
     void Run() {
         if (!robot_) SetPlayControls(ui_, play_all_, false);
-        period_ = PreviewPeriodMs(ui_.RateIndex());
+        period_ = PreviewPeriodMs(settings_.rate_index);
         const int motors = data_.model_loaded() ? std::max(fnbacSetMotorNumber(), 0) : 0;
         capacity_ = std::min(motors, CDataInfo::kMaxAnimeValues);
         bones_.assign(static_cast<size_t>(capacity_), 0);
@@ -42,11 +47,11 @@ class PreviewPlayer {
         // The pressed button, now the stop button.
         if (!robot_) ui_.EnableControl(play_all_ ? Control::PlayAll : Control::Play, true);
 
-        const int entries = ui_.MotionCount();
+        const int entries = settings_.motion_count;
         const uint32_t start = clock_.NowMs();
         bool again = true;
         while (again) {
-            int motion = play_all_ ? 0 : std::max(ui_.SelectedMotion(), 0);
+            int motion = play_all_ ? 0 : std::max(settings_.selected, 0);
             int pass_frames = 0;
             while (true) {
                 const int extra = PlayMotion(motion);
@@ -62,12 +67,12 @@ class PreviewPlayer {
             const uint32_t elapsed = clock_.NowMs() - start;
             ui_.ConsolePrint(" end %d\"%02d\r\n", Seconds(elapsed), Hundredths(elapsed));
             SetPlayControls(ui_, play_all_, true);
-            state_.m_bPlaying = false;
         }
     }
 
   private:
-    bool Playing() const { return state_.m_bPlaying; }
+    // With the robot the live thread's end is the preview's too.
+    bool Playing() const { return !stop_.stop_requested() && (!robot_ || state_.m_bLiveRunning); }
 
     // Plays one motion-list entry; answers how much sooner than planned it
     // ended (ms, negative when late).
@@ -105,7 +110,8 @@ class PreviewPlayer {
         return frames_ * period_ - static_cast<int>(elapsed);
     }
 
-    // Until the live thread has handed the board a command, or the playback ends.
+    // Until the live thread has handed the board a command, or the playback
+    // ends; the stop request is seen within a millisecond.
     void WaitForCommand() {
         while (Playing() && !state_.m_bCommandSent)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -140,6 +146,8 @@ class PreviewPlayer {
     DialogState& state_;
     CPreviewScene& scene_;
     CDataInfo& data_;
+    const PlaybackSettings settings_;
+    const std::stop_token stop_;
     Clock& clock_;
     const bool robot_;
     const bool play_all_;
@@ -158,9 +166,10 @@ int PreviewPeriodMs(int rate_index) {
     return kBasePeriod[kRates[rate_index].period_code];
 }
 
-void AnimatePreview(OperatorUi& ui, DialogState& state, CPreviewScene& scene) {
+void AnimatePreview(OperatorUi& ui, DialogState& state, CPreviewScene& scene,
+                    const PlaybackSettings& settings, std::stop_token stop) {
     if (!state.m_pDataInfo) return;
-    PreviewPlayer(ui, state, scene, *state.m_pDataInfo).Run();
+    PreviewPlayer(ui, state, scene, *state.m_pDataInfo, settings, std::move(stop)).Run();
 }
 
 }  // namespace quenlo

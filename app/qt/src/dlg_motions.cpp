@@ -25,37 +25,37 @@ bool HasExtension(const std::string& path, const char* lower, const char* upper)
 
 void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
     Operation operation(*this);
-    ConsolePrint("BACにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
+    ui_.ConsolePrint("BACにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     if (paths.size() != 1) {
-        ConsolePrint("BACは１つだけです\r\n");
+        ui_.ConsolePrint("BACは１つだけです\r\n");
         return;
     }
     const std::string& path = paths.front();
     if (!HasExtension(path, ".bac", ".BAC")) {
-        ConsolePrint(" %sは、BACファイルではありません\r\n", path.c_str());
+        ui_.ConsolePrint(" %sは、BACファイルではありません\r\n", path.c_str());
         return;
     }
-    ConsolePrint(" BAC = %s\r\n", path.c_str());
+    ui_.ConsolePrint(" BAC = %s\r\n", path.c_str());
     // The preview's model goes with the field's.
     bac_field_->SetPath(path);
-    if (m_pOpenGL) {
-        m_pOpenGL->scene().ClearBacObject();
+    if (renderer_) {
+        renderer_->scene().ClearBacObject();
         if (viewer_) viewer_->update();
     }
-    m_bBoardReady = false;  // the next playback sets the board up in full
+    state_.m_bBoardReady = false;  // the next playback sets the board up in full
     ResetConversion();
     TryAutoConversion();
 }
 
 void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
     Operation operation(*this);
-    ConsolePrint("TRAにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
+    ui_.ConsolePrint("TRAにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     for (const std::string& path : paths) {
         if (!HasExtension(path, ".tra", ".TRA")) {
-            ConsolePrint(" %sは、TRAファイルではありません\r\n", path.c_str());
+            ui_.ConsolePrint(" %sは、TRAファイルではありません\r\n", path.c_str());
             continue;
         }
-        ConsolePrint(" TRA = %s\r\n", path.c_str());
+        ui_.ConsolePrint(" TRA = %s\r\n", path.c_str());
         motion_list_->AppendPath(path);
         ResetConversion();
     }
@@ -102,13 +102,13 @@ void CQuenloDlg::ShowMotionMenu(const QPoint& at) {
 void CQuenloDlg::DeleteEntry() {
     Operation operation(*this);
     const int row = motion_list_->currentRow();
-    if (m_bPlaying || row < 0) {
-        ConsolePrint("ファイルが選択されていません\r\n");
+    if (state_.m_bPlaying || row < 0) {
+        ui_.ConsolePrint("ファイルが選択されていません\r\n");
         return;
     }
     const std::string path = motion_list_->PathAt(row);
     delete motion_list_->takeItem(row);
-    ConsolePrint("%sを削除\r\n", path.c_str());
+    ui_.ConsolePrint("%sを削除\r\n", path.c_str());
     ResetConversion();
     EnablePlayAll(motion_list_->count() > 1);
 }
@@ -117,41 +117,41 @@ void CQuenloDlg::MoveEntry(int step) {
     Operation operation(*this);
     const int row = motion_list_->currentRow();
     const int target = row + step;
-    if (m_bPlaying || motion_list_->count() < 2 || row < 0 || target < 0 ||
+    if (state_.m_bPlaying || motion_list_->count() < 2 || row < 0 || target < 0 ||
         target >= motion_list_->count()) {
-        ConsolePrint("移動できません\r\n");
+        ui_.ConsolePrint("移動できません\r\n");
         return;
     }
     const std::string path = motion_list_->PathAt(row);
     delete motion_list_->takeItem(row);
     motion_list_->InsertPath(target, path);
     motion_list_->setCurrentRow(target);
-    ConsolePrint("%sを移動\r\n", path.c_str());
+    ui_.ConsolePrint("%sを移動\r\n", path.c_str());
     ResetConversion();
 }
 
 void CQuenloDlg::RateChanged() {
     Operation operation(*this);
-    if (m_bPlaying) {
-        ConsolePrint("操作は無効です\r\n");
+    if (state_.m_bPlaying) {
+        ui_.ConsolePrint("操作は無効です\r\n");
         return;
     }
-    ConsolePrint("再生速度変更\r\n");
+    ui_.ConsolePrint("再生速度変更\r\n");
     ResetConversion();
 }
 
 void CQuenloDlg::ResetConversion() {
-    m_pDataInfo.reset();
+    state_.m_pDataInfo.reset();
     convert_button_->setEnabled(true);
     EnablePlay(false);
-    m_bConverted = false;
+    state_.m_bConverted = false;
 }
 
 void CQuenloDlg::Convert() {
     Operation operation(*this);
     // The libraries hold one model and one motion: the old conversion goes first.
     ResetConversion();
-    TakeConversion(quenlo::Convert(*this, bac_field_->Path(), motion_list_->Paths(),
+    TakeConversion(quenlo::Convert(ui_, bac_field_->Path(), motion_list_->Paths(),
                                    rate_list_->currentIndex()));
 }
 
@@ -161,13 +161,13 @@ void CQuenloDlg::TryAutoConversion() {
     // Nothing to convert: nothing changes, and nothing is said.
     if (!quenlo::AutoConversionReady(bac, motions)) return;
     ResetConversion();
-    TakeConversion(quenlo::TryAutoConversion(*this, bac, motions, rate_list_->currentIndex()));
+    TakeConversion(quenlo::TryAutoConversion(ui_, bac, motions, rate_list_->currentIndex()));
 }
 
 void CQuenloDlg::TakeConversion(std::unique_ptr<CDataInfo> data) {
     if (!data) return;  // the failure exit: no conversion, Convert enabled
-    m_pDataInfo = std::move(data);
+    state_.m_pDataInfo = std::move(data);
     convert_button_->setEnabled(false);
     EnablePlay(true);
-    m_bConverted = true;
+    state_.m_bConverted = true;
 }

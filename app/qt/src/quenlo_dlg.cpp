@@ -6,20 +6,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QEventLoop>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QTimer>
 #include <algorithm>
 
 #include "about_dlg.h"
@@ -33,7 +30,6 @@
 #include "ui_thread.h"
 #include "usbio.h"
 
-using quenlo::qt::CallOnUi;
 using quenlo::qt::ControlId;
 using enum quenlo::qt::ControlId;
 using quenlo::qt::DialogUnits;
@@ -77,20 +73,13 @@ void PlaceLabel(QWidget* parent, const DialogUnits& du, const char* text, int x,
 }  // namespace
 
 CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
-    : QDialog(parent),
-      port_scan_(std::move(devices)),
-      link_worker_(this),
-      preview_worker_(this, [this] { StopPreview(); }),
-      motion_worker_(this, [this] { quenlo::RequestStop(*this); }) {
+    : QDialog(parent), port_scan_(std::move(devices)) {
     setWindowTitle("Quenlo");
     setWindowIcon(quenlo::qt::ProgramIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFont(quenlo::qt::DialogFont());
-    AddWorker(link_worker_);
-    AddWorker(preview_worker_);
-    AddWorker(motion_worker_);
     BuildControls();
     ConnectControls();
     // Captures stack on fd 2 and must end in reverse order: one window at a
@@ -101,9 +90,9 @@ CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
 
     convert_button_->setEnabled(false);
     EnablePlay(false);
-    m_bConverted = false;
+    state_.m_bConverted = false;
     Operation operation(*this);
-    ConsolePrint("setup\r\n");
+    ui_.ConsolePrint("setup\r\n");
     ListPorts();
     port_list_->setCurrentIndex(0);
     SetUpPreview();
@@ -227,11 +216,14 @@ void CQuenloDlg::ConnectControls() {
     connect(down_button_, &QPushButton::clicked, this, [this] { MoveDown(); });
     connect(delete_button_, &QPushButton::clicked, this, [this] { DeleteEntry(); });
     connect(rate_list_, &QComboBox::currentIndexChanged, this, [this] { RateChanged(); });
-    connect(interval_list_, &QComboBox::currentIndexChanged, this,
-            [this] { ConsolePrint("遷移間隔変更\r\n"); });
+    connect(interval_list_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        ui_.IntervalChanged(index);
+        ui_.ConsolePrint("遷移間隔変更\r\n");
+    });
+    connect(loop_box_, &QCheckBox::toggled, this, [this](bool on) { ui_.LoopChanged(on); });
     for (QComboBox* list : {serial_speed_, servo_speed_})
         connect(list, &QComboBox::currentIndexChanged, this,
-                [this] { ConsolePrint("未対応ですよ\r\n"); });
+                [this] { ui_.ConsolePrint("未対応ですよ\r\n"); });
     bac_field_->set_drop_handler([this](const std::vector<std::string>& paths) { DropBac(paths); });
     bac_field_->set_open_handler([this] { OpenModel(); });
     motion_list_->installEventFilter(this);
@@ -258,10 +250,6 @@ void CQuenloDlg::Start(const quenlo::qt::StartupRequest& request) {
 }
 
 // ---- Console ----------------------------------------------------------------
-
-void CQuenloDlg::ConsoleWrite(std::string_view text) {
-    CallOnUi(this, [this, text] { AppendConsole(text); });
-}
 
 void CQuenloDlg::AppendConsole(std::string_view text) {
     ShowDiagnostics();  // what a library wrote before this line comes first
@@ -320,25 +308,6 @@ void CQuenloDlg::ClearConsole() {
     console_->clear();
 }
 
-bool CQuenloDlg::Confirm(std::string_view caption, std::string_view text) {
-    return CallOnUi(this, [&] {
-        return QMessageBox::question(this, FromBytes(caption), FromBytes(text),
-                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    });
-}
-
-void CQuenloDlg::SetBusy(bool busy) {
-    CallOnUi(this, [this, busy] {
-        if (busy) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-            ++busy_depth_;
-        } else if (busy_depth_ > 0) {
-            QApplication::restoreOverrideCursor();
-            --busy_depth_;
-        }
-    });
-}
-
 // ---- Play buttons -----------------------------------------------------------
 
 void CQuenloDlg::EnablePlay(bool enable) {
@@ -352,8 +321,8 @@ void CQuenloDlg::EnablePlayAll(bool enable) {
 }
 
 void CQuenloDlg::ApplyPlayButtons() {
-    play_button_->setEnabled(play_enabled_ && !m_bLinkBusy);
-    play_all_button_->setEnabled(play_all_enabled_ && !m_bLinkBusy);
+    play_button_->setEnabled(play_enabled_ && !state_.m_bLinkBusy);
+    play_all_button_->setEnabled(play_all_enabled_ && !state_.m_bLinkBusy);
 }
 
 bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -388,26 +357,15 @@ void CQuenloDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuenloDlg::StopWorkers() {
-    m_bPlaying = false;  // the stop request
-    for (quenlo::qt::WorkerThread* worker : workers_) {
+    quenlo::qt::WorkerThread* const workers[] = {&link_worker_, &preview_worker_, &motion_worker_};
+    for (quenlo::qt::WorkerThread* worker : workers) {
         worker->Retire();
         worker->RequestStop();
     }
-    auto running = [this] {
-        return std::any_of(workers_.begin(), workers_.end(),
-                           [](const quenlo::qt::WorkerThread* w) { return w->Running(); });
-    };
-    if (running()) {
-        // A worker may be waiting for a request of its own to be served here.
-        QEventLoop loop;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!running()) loop.quit();
-        });
-        poll.start(10);
-        loop.exec();
-    }
-    for (quenlo::qt::WorkerThread* worker : workers_) worker->Join();
+    StopPreview();  // the preview thread waits for no frame any more
+    for (quenlo::qt::WorkerThread* worker : workers) worker->Join();
+    // What they posted before they ended is shown, and their ends handled.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void CQuenloDlg::done(int result) {
@@ -417,9 +375,9 @@ void CQuenloDlg::done(int result) {
     StopWorkers();
     // Nothing runs any more that could use them.
     ClosePreview();
-    m_pUsbIO.reset();
-    m_nLinkSpeed = -1;
-    m_pDataInfo.reset();
-    m_bConverted = false;
+    state_.m_pUsbIO.reset();
+    state_.m_nLinkSpeed = -1;
+    state_.m_pDataInfo.reset();
+    state_.m_bConverted = false;
     QDialog::done(result);
 }

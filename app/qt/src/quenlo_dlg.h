@@ -1,11 +1,14 @@
 // CQuenloDlg: the main window. Its controls carry the object names "ctl<ID>" of
 // control_ids.h; its operations are the core's (quenlo/core.h), shown here.
+// It has the state they share (DialogState) and the OperatorUi they talk to
+// (WindowUi), which is where calls from workers reach the widgets.
 //
-// Threads. Everything here runs on the window's thread except what a worker
-// calls through OperatorUi, which CallOnUi serves on that thread. Link work (a
-// connection attempt, a ROM transfer) runs on link_worker_; playback and the
-// preview add their workers with AddWorker. Closing stops and joins them all
-// before the link, the conversion and the preview are freed.
+// Threads. Everything here runs on the window's thread. Link work (a
+// connection attempt, a ROM transfer) runs on link_worker_, the live playback
+// on motion_worker_ and the preview on preview_worker_; none of them waits for
+// this thread, except the preview for the frame it has asked to be painted.
+// Closing asks them to stop and joins them before the link, the conversion
+// and the preview are freed.
 //
 // The libraries' diagnostics on standard error are captured and shown in the
 // console in order with its lines, at most 200 per operator command.
@@ -23,6 +26,7 @@
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 #include "quenlo_app.h"
+#include "window_ui.h"
 #include "worker_thread.h"
 
 class QCheckBox;
@@ -39,7 +43,7 @@ namespace quenlo::qt {
 class PortCombo;
 }
 
-class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::DialogState {
+class CQuenloDlg : public QDialog {
     Q_OBJECT
 
   public:
@@ -48,24 +52,9 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
                         quenlo::PortScan::Source devices = quenlo::ListSerialDevices);
     ~CQuenloDlg() override;
 
-    // ---- OperatorUi: callable from any thread ----------------------------
-    void ConsoleWrite(std::string_view text) override;
-    bool Confirm(std::string_view caption, std::string_view text) override;
-    void SetBusy(bool busy) override;
-    void SetPortEntry0(std::string_view caption) override;
-    void SelectPortEntry(int index) override;
-    void ShowLinkSpeeds(int serial, int servo) override;
-    void ShowProgress(size_t done, size_t total) override;
-    // Builds the preview of a conversion and turns the camera to it.
-    void ShowConversion(CDataInfo& data) override;
-    // What a playback reads and the controls it locks.
-    int SelectedMotion() override;
-    int MotionCount() override;
-    int RateIndex() override;
-    int IntervalIndex() override;
-    bool LoopChecked() override;
-    void EnableControl(quenlo::Control control, bool enable) override;
-    void SetCaption(quenlo::Control control, std::string_view caption) override;
+    // The state the operations share, and the window as they see it.
+    quenlo::DialogState& state() { return state_; }
+    quenlo::qt::WindowUi& ui() { return ui_; }
 
     // ---- Operations (window thread) --------------------------------------
     // The command line's files and port, once the window shows.
@@ -93,8 +82,11 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     // The preview thread of a playback: with the robot active it
     // follows the live thread step by step, else it plays alone. Nothing
     // happens without a preview.
-    void StartPreview(bool play_all);
-    COpenGLUtil* renderer() { return m_pOpenGL.get(); }
+    void StartPreview(const quenlo::PlaybackSettings& settings);
+    void StartPreview(bool play_all) { StartPreview(quenlo::ReadPlaybackSettings(ui_, play_all)); }
+    // Builds the preview of a conversion and turns the camera to it.
+    void ShowConversion(CDataInfo& data);
+    COpenGLUtil* renderer() { return renderer_.get(); }
     CMviewer* viewer() { return viewer_; }
 
     // Play or Play all pressed: starts a playback, or stops the one running.
@@ -105,10 +97,8 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     void EnablePlay(bool enable);
     void EnablePlayAll(bool enable);
 
-    // A worker the window stops and joins at close (playback, preview).
-    void AddWorker(quenlo::qt::WorkerThread& worker) { workers_.push_back(&worker); }
-    // Asks every worker to stop, serves their requests until all have ended,
-    // joins them. Afterwards no worker starts again.
+    // Asks every worker to stop and joins them. Afterwards no worker starts
+    // again.
     void StopWorkers();
     bool LinkWorkRunning() const { return link_worker_.Running(); }
 
@@ -132,6 +122,7 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    friend class quenlo::qt::WindowUi;
     void BuildControls();
     void ConnectControls();
     // Console lines go to standard output and the pane; diagnostics to the pane.
@@ -161,9 +152,9 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
 
     void PortChosen(int index);
     void PortTyped();
-    // Runs body on the link worker, then finished here; the link's controls
+    // Runs body on the link worker, then its answer here; the link's controls
     // are off meanwhile.
-    void StartLinkWork(std::function<void()> body, std::function<void()> finished);
+    void StartLinkWork(quenlo::qt::WorkerThread::Body body);
     void ApplyLinkControls();
 
     using PortCombo = quenlo::qt::PortCombo;
@@ -196,7 +187,6 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     bool closing_ = false;
 
     quenlo::PortScan port_scan_;
-    std::atomic<int> link_answer_{-1};  // the connection attempt's speed index
 
     std::mutex diagnostics_mutex_;
     std::vector<std::string> diagnostics_;  // captured, not shown yet
@@ -204,9 +194,10 @@ class CQuenloDlg : public QDialog, public quenlo::OperatorUi, public quenlo::Dia
     int operation_depth_ = 0;
     std::unique_ptr<quenlo::StderrCapture> stderr_capture_;
 
-    quenlo::qt::WorkerThread link_worker_;
-    std::unique_ptr<COpenGLUtil> m_pOpenGL;  // the preview's renderer; null without OpenGL
-    quenlo::qt::WorkerThread preview_worker_;
-    quenlo::qt::WorkerThread motion_worker_;  // the live playback
-    std::vector<quenlo::qt::WorkerThread*> workers_;
+    quenlo::DialogState state_;
+    quenlo::qt::WindowUi ui_{*this};
+    std::unique_ptr<COpenGLUtil> renderer_;  // the preview's; null without OpenGL
+    quenlo::qt::WorkerThread link_worker_{this};
+    quenlo::qt::WorkerThread preview_worker_{this};
+    quenlo::qt::WorkerThread motion_worker_{this};  // the live playback
 };

@@ -12,7 +12,7 @@ namespace quenlo {
 // The main window's state that its operations and worker threads share.
 // The owning pointers and the link speed change only on the user-interface
 // thread, and only while no worker uses them (no playback, no link work); the
-// flags are read and written from every thread.
+// flags are atomics, each with the one meaning written beside it.
 struct DialogState {
     DialogState();
     ~DialogState();
@@ -25,12 +25,18 @@ struct DialogState {
     bool m_bConverted = false;               // a conversion is held and shown
 
     std::atomic<bool> m_bBoardReady{false};  // full board set-up done since the last model drop
-    std::atomic<bool> m_bPlaying{false};     // a playback runs; clearing it asks it to stop
-    std::atomic<bool> m_bPlayAll{false};
+    // A playback runs (live or the preview alone), from its start until its end
+    // has been handled; only the user-interface thread writes it. Stopping is
+    // the stop request of the playback's own thread, never this flag.
+    std::atomic<bool> m_bPlaying{false};
     std::atomic<bool> m_bRobotActive{false};  // a link was open when the playback started
-    std::atomic<bool> m_bCommandSent{false};  // a new command was handed to the board
-    std::atomic<int> m_nCommandIndex{0};      // written before m_bCommandSent is raised
-    std::atomic<bool> m_bLinkBusy{false};     // a connection attempt or a ROM transfer runs
+    // The live thread to the preview: the index of the command just handed to
+    // the board (written before m_bCommandSent is raised, which is notified),
+    // and whether it still sends (raised before it starts, lowered at its end).
+    std::atomic<bool> m_bCommandSent{false};
+    std::atomic<int> m_nCommandIndex{0};
+    std::atomic<bool> m_bLiveRunning{false};
+    std::atomic<bool> m_bLinkBusy{false};  // a connection attempt or a ROM transfer runs
 
     bool LinkOpen() const { return m_nLinkSpeed >= 0; }
 };

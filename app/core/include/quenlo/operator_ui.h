@@ -3,13 +3,11 @@
 //
 // Threads. The user-interface thread runs the dialog's handlers; link work (a
 // connection attempt, a ROM transfer), live playback and the preview run on
-// worker threads. A worker may call every OperatorUi member. Whoever implements
-// OperatorUi serves such a call on its user-interface thread: directly when it
-// is made there, otherwise by posting it and blocking the worker until it has
-// been served. The user-interface thread therefore never waits for a worker
-// while a request of that worker can be pending: to stop one it raises the
-// stop request, keeps serving requests until the worker has finished, and only
-// then joins it.
+// worker threads. A worker never waits for the user-interface thread: what it
+// needs from the window it takes as values when it starts (or reads from
+// atomics the window writes), what it shows is posted in order, and its result
+// comes back as a value. Each job has one stop request (its std::jthread's),
+// so stopping a worker is asking it to stop and joining it.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +36,10 @@ class OperatorUi {
   public:
     virtual ~OperatorUi() = default;
     // Appends text to the console pane as it stands (callers carry "\r\n").
+    // From a worker every call that shows something is posted, never waited
+    // for, and shown in the order it was made.
     virtual void ConsoleWrite(std::string_view text) = 0;
-    // Yes/No question; true only for Yes.
+    // Yes/No question; true only for Yes. On the user-interface thread only.
     virtual bool Confirm(std::string_view caption, std::string_view text) = 0;
     // Wait cursor on while a long operation runs on the caller's thread.
     virtual void SetBusy(bool busy) = 0;
@@ -57,8 +57,11 @@ class OperatorUi {
     // Bytes of a ROM transfer written so far, of the whole image.
     virtual void ShowProgress(size_t /*done*/, size_t /*total*/) {}
 
-    // What a playback reads from the window, each time it needs it, and the
-    // controls it locks. A shell without a window answers the window's defaults.
+    // What a playback reads from the window. The first three are read once, on
+    // the user-interface thread, when the playback starts (ReadPlaybackSettings);
+    // the loop box and the transition list are read while it plays, from its
+    // thread, and must answer without waiting. A shell without a window answers
+    // the window's defaults.
     virtual int SelectedMotion();  // entry of the motion list, -1 for none
     virtual int MotionCount();     // entries of the motion list
     virtual int RateIndex();       // playback-rate list, -1 for none

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <vector>
 
 #include "quenlo/dialog_state.h"
@@ -12,19 +13,29 @@ class CDataInfo;
 
 namespace quenlo {
 
+// What a playback takes from the window when it starts.
+struct PlaybackSettings {
+    bool play_all = false;  // Play all: every motion in list order
+    int selected = -1;      // the motion list's selection; none plays entry 0
+    int motion_count = 0;   // entries of the motion list
+    int rate_index = -1;    // playback-rate list, -1 for none
+};
+// Reads them from the window, on its thread.
+PlaybackSettings ReadPlaybackSettings(OperatorUi& ui, bool play_all);
+
 // Play and Play all: the user-interface thread calls StartPlayback (when no
 // playback runs) and, for Live, runs PlayMotions on a worker thread; then it
 // starts the preview. Pressing either button while m_bPlaying is set, or
-// closing the window, is RequestStop.
+// closing the window, asks that thread to stop; once its end has been
+// handled, EndPlayback.
 enum class PlaybackStart {
     Refused,      // link work is running; the operator has been told
     PreviewOnly,  // no link: the preview plays alone
-    Live,         // m_bPlaying is set: run PlayMotions
+    Live,         // m_bPlaying and m_bLiveRunning are set: run PlayMotions
 };
-PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state, bool play_all);
-// The stop request: the command being sent and its wait complete, then the
-// servos are released and the controls given back.
-void RequestStop(DialogState& state);
+PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state);
+// The playback's end has been handled: m_bPlaying drops.
+void EndPlayback(DialogState& state);
 
 // Locks the window for a playback (enable false: the pressed button reads
 // "中止") and gives it back (captions "再生" and "全再生"). Used by the live
@@ -47,9 +58,11 @@ struct PlaybackResult {
 // motion's commands to the link one by one, paced by the board's frame period,
 // publishes each command's index for the preview (m_nCommandIndex, then
 // m_bCommandSent, which is notified), follows the loop box and the transition
-// interval, and always ends by releasing the servos and clearing m_bPlaying.
-// The refusals (no link, no conversion) end it at once with m_bPlaying cleared.
-PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, Pacing pacing = Pacing::Chained);
+// interval, and always ends by releasing the servos and lowering
+// m_bLiveRunning. A stop request completes the command being sent and its
+// wait. The refusals (no link, no conversion) end it at once.
+PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSettings& settings,
+                           std::stop_token stop, Pacing pacing = Pacing::Chained);
 
 // The motor codes the board is set up with: the conversion's list, as many as
 // the model has motors.

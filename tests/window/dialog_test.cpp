@@ -82,7 +82,7 @@ TEST_F(WindowTest, ConsoleLinesListAnswersAndEnter) {
 TEST_F(WindowTest, QuestionsAnswerYesOrNoInJapanese) {
     std::vector<std::string> seen;
     AnswerNextQuestion(QMessageBox::No, &seen);
-    EXPECT_FALSE(dlg_->Confirm("確認", "ROMへ転送しますか？"));
+    EXPECT_FALSE(dlg_->ui().Confirm("確認", "ROMへ転送しますか？"));
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0], "ROMへ転送しますか？");
     std::sort(seen.begin() + 1, seen.end());

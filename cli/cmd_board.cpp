@@ -3,7 +3,6 @@
 // against the in-process board simulator and saves the ROM it holds.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,9 +66,9 @@ int RunRom(const RomArgs& args) {
     const bool offline = !args.output.empty();
     // Where the image and the backup go is settled before the board is touched.
     OutputFile output(args.output);
-    if (offline && !output.Open("rom")) return 1;
+    if (offline && !OpenOutput("rom", output)) return 1;
     OutputFile backup(args.backup);
-    if (!args.backup.empty() && !backup.Open("rom")) return 1;
+    if (!args.backup.empty() && !OpenOutput("rom", backup)) return 1;
 
     // Offline, the simulated board stands in for the real one.
     sim::BoardSim board;
@@ -88,24 +87,11 @@ int RunRom(const RomArgs& args) {
     if (!args.backup.empty())
         options.backup = [&](const std::vector<uint8_t>& rom) {
             progress.Finish();
-            return backup.Commit("rom", rom);
+            return CommitOutput("rom", backup, rom);
         };
     if (!WriteRomImage(ui, *link, content, options)) return 1;
-    if (offline && !output.Commit("rom", board.RomImage())) return 1;
+    if (offline && !CommitOutput("rom", output, board.RomImage())) return 1;
     return 0;
-}
-
-// A file the command writes must not be one it reads, by any path or link:
-// the image would replace the model or a motion.
-void RefuseInputAsOutput(const RomArgs& args, const std::string& option, const std::string& out) {
-    if (out.empty()) return;
-    std::vector<std::string> inputs = args.motions;
-    inputs.insert(inputs.begin(), args.model);
-    for (const std::string& in : inputs) {
-        std::error_code ec;
-        if (std::filesystem::equivalent(out, in, ec))
-            throw CLI::ValidationError(option, out + " is " + in + ", one of the inputs");
-    }
 }
 
 std::function<int()> DefineConnect(CLI::App& sub) {
@@ -131,8 +117,10 @@ std::function<int()> DefineRom(CLI::App& sub) {
         ->needs(port);
     sub.add_flag("--no-verify", args->no_verify, "do not read the written ROM back");
     sub.callback([args] {
-        RefuseInputAsOutput(*args, "-o", args->output);
-        RefuseInputAsOutput(*args, "--backup", args->backup);
+        std::vector<std::string> inputs = args->motions;
+        inputs.insert(inputs.begin(), args->model);
+        RefuseInputAsOutput("-o", args->output, inputs);
+        RefuseInputAsOutput("--backup", args->backup, inputs);
     });
     return [args] { return RunRom(*args); };
 }

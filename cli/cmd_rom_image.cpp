@@ -27,7 +27,7 @@ int RunRead(const ReadArgs& args) {
     const uint32_t from = ParseRomAddress(args.from);
     const uint32_t to = args.to.empty() ? CUsbIO::RomLayoutEnd() : ParseRomAddress(args.to);
     OutputFile output(args.output);
-    if (!output.Open("rom-read")) return 1;
+    if (!OpenOutput("rom-read", output)) return 1;
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
     if (ConnectBoard(ui, link, args.port.c_str()) < 0) return 1;
@@ -40,7 +40,7 @@ int RunRead(const ReadArgs& args) {
                      args.output.c_str());
         return 1;
     }
-    if (!output.Commit("rom-read", rom)) return 1;
+    if (!CommitOutput("rom-read", output, rom)) return 1;
     char line[160];
     std::snprintf(line, sizeof line, "ROM $%06X to $%06X (%zu bytes) saved\n", from, to,
                   rom.size());

@@ -60,6 +60,12 @@ int Run(const Args& args) {
         return 2;
     }
 
+    // The file is claimed before the work, so a path that cannot be written is told first.
+    OutputFile output(args.output);
+    if (!output.Open()) {
+        std::fprintf(stderr, "quenlo-cli snapshot: %s\n", output.error().c_str());
+        return 1;
+    }
     OffscreenPreview preview;
     std::string error;
     if (!preview.Create(width, height, &error)) {
@@ -76,7 +82,7 @@ int Run(const Args& args) {
             if (bone) CPreviewScene::SetPose(*bone, args.frame);
     }
     preview.Render();
-    if (!WritePng(args.output, width, height, preview.pixels(), &error)) {
+    if (!WritePng(output, width, height, preview.pixels(), &error)) {
         std::fprintf(stderr, "quenlo-cli snapshot: %s\n", error.c_str());
         return 1;
     }
@@ -106,6 +112,11 @@ std::function<int()> Define(CLI::App& sub) {
             },
             ""));
     sub.add_option("-o", args->output, "the PNG file to write")->required()->type_name("FILE.png");
+    sub.callback([args] {
+        std::vector<std::string> inputs = args->motions;
+        inputs.insert(inputs.begin(), args->model);
+        RefuseInputAsOutput("-o", args->output, inputs);
+    });
     return [args] { return Run(*args); };
 }
 

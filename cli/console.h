@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
@@ -50,6 +52,11 @@ class ProgressToStderr {
     ProgressToStderr(const ProgressToStderr&) = delete;
     ProgressToStderr& operator=(const ProgressToStderr&) = delete;
 };
+
+// Throws the command-line error "OPTION: OUT is IN, one of the inputs" when the
+// output names an input file by any path or link: it would replace it.
+void RefuseInputAsOutput(const char* option, const std::string& output,
+                         const std::vector<std::string>& inputs);
 
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.

@@ -65,6 +65,14 @@ bool FinishOutput(const char* command) {
     return false;
 }
 
+void RefuseInputAsOutput(const char* option, const std::string& output,
+                         const std::vector<std::string>& inputs) {
+    if (output.empty()) return;
+    for (const std::string& in : inputs)
+        if (SameFile(output, in))
+            throw CLI::ValidationError(option, output + " is " + in + ", one of the inputs");
+}
+
 namespace {
 
 // A list of the window as an option: its index, range-checked, with its default.

@@ -38,39 +38,15 @@ bool ParseAddress(const std::string& text, uint64_t& out) {
 
 }  // namespace
 
-OutputFile::~OutputFile() {
-    if (!part_.empty()) std::remove(part_.c_str());
+bool OpenOutput(const char* command, OutputFile& file) {
+    if (file.Open()) return true;
+    std::fprintf(stderr, "quenlo-cli %s: %s\n", command, file.error().c_str());
+    return false;
 }
 
-bool OutputFile::Open(const char* command) {
-    struct stat st {};
-    if (stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "quenlo-cli %s: cannot write %s: a directory\n", command,
-                     path_.c_str());
-        return false;
-    }
-    part_ = path_ + ".part";
-    std::FILE* f = std::fopen(part_.c_str(), "wb");
-    if (!f) {
-        std::fprintf(stderr, "quenlo-cli %s: cannot write %s: %s\n", command, part_.c_str(),
-                     std::strerror(errno));
-        part_.clear();
-        return false;
-    }
-    std::fclose(f);
-    return true;
-}
-
-bool OutputFile::Commit(const char* command, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = part_.empty() ? nullptr : std::fopen(part_.c_str(), "wb");
-    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (f && std::fclose(f) != 0) ok = false;
-    if (ok && std::rename(part_.c_str(), path_.c_str()) == 0) {
-        part_.clear();
-        return true;
-    }
-    std::fprintf(stderr, "quenlo-cli %s: cannot write %s: %s\n", command, path_.c_str(),
-                 std::strerror(errno ? errno : EIO));
+bool CommitOutput(const char* command, OutputFile& file, const std::vector<uint8_t>& bytes) {
+    if (file.Write(bytes) && file.Commit()) return true;
+    std::fprintf(stderr, "quenlo-cli %s: %s\n", command, file.error().c_str());
     return false;
 }
 

@@ -16,25 +16,11 @@ class Validator;
 
 namespace quenlo::cli {
 
-// A file that is written whole or not at all: the bytes go to PATH.part,
-// which replaces PATH only once everything is on disk, so a failed read never
-// truncates an earlier backup. The part file goes when the object does.
-class OutputFile {
-  public:
-    explicit OutputFile(std::string path) : path_(std::move(path)) {}
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    // Makes sure the file can be written before any work is done.
-    bool Open(const char* command);
-    bool Commit(const char* command, const std::vector<uint8_t>& bytes);
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-    std::string part_;
-};
+// Opens an output file (quenlo::OutputFile) before any work is done, so that a
+// path that cannot be written is told first; false after its line on stderr.
+bool OpenOutput(const char* command, OutputFile& file);
+// Writes the bytes and puts the file in place; false after its line on stderr.
+bool CommitOutput(const char* command, OutputFile& file, const std::vector<uint8_t>& bytes);
 
 // A ROM image file, refused with one line when it is not a regular file,
 // cannot be read, is empty or is larger than `limit`.

@@ -2,10 +2,14 @@
 // camera puts it, a limb where its pose puts it, and quenlo-cli snapshot.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "figread.h"
 #include "preview_offscreen.h"
@@ -131,6 +135,11 @@ std::vector<uint8_t> ReadPng(const std::string& path, int& width, int& height) {
     return pixels;
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 int RunCli(const std::string& arguments) {
     // No display: the snapshot needs none.
     const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(QUENLO_CLI) +
@@ -163,6 +172,32 @@ TEST_F(Render, SnapshotWritesTheFrameTheRendererDraws) {
     EXPECT_EQ(RunCli(files + " --size 0x10 -o " + png), 2);
     EXPECT_EQ(RunCli(files), 2);
     EXPECT_EQ(RunCli(kExamples + "/missing.bac -o " + png), 1);
+}
+
+// The PNG never replaces an input, and one that cannot be written whole leaves
+// the earlier picture.
+TEST(Snapshot, OutputsNeverCostAnInputOrTheEarlierPicture) {
+    const std::string dir = conversion_test::TempFolder();
+    ASSERT_EQ(std::system(("cp " + kExamples + "/robot.bac " + kExamples + "/bow.tra " + dir +
+                           " && ln " + dir + "bow.tra " + dir + "hard.png")
+                              .c_str()),
+              0);
+    const std::string model = dir + "robot.bac", motion = dir + "bow.tra";
+    const std::string model_bytes = ReadText(model);
+    EXPECT_EQ(RunCli(model + " " + motion + " -o " + model), 2);
+    EXPECT_EQ(RunCli(model + " " + motion + " -o " + dir + "hard.png"), 2);
+    EXPECT_EQ(ReadText(model), model_bytes);
+    EXPECT_EQ(ReadText(dir + "hard.png"), ReadText(kExamples + "/bow.tra"));
+
+    // A file system with room for the old picture only (one page).
+    const std::string full = dir + "full";
+    mkdir(full.c_str(), 0700);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=8k") != 0)
+        GTEST_SKIP() << "no small tmpfs mounted here (needs root)";
+    std::ofstream(full + "/robot.png") << "old picture";
+    EXPECT_EQ(RunCli(model + " " + motion + " -o " + full + "/robot.png"), 1);
+    EXPECT_EQ(ReadText(full + "/robot.png"), "old picture");
+    umount2(full.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -135,6 +135,66 @@ struct SerialDevice {
 // The serial ports present now; empty when the device list cannot be had.
 std::vector<SerialDevice> ListSerialDevices();
 
+// ---- Output files ----------------------------------------------------------
+// The one way a program writes a file it produces (a ROM image, a backup, a
+// PNG, a converted model). Whole or not at all:
+// - a regular file, or a path where nothing is yet: the bytes go to a new
+//   temporary file with a random name in the same folder (created with
+//   O_CREAT|O_EXCL|O_NOFOLLOW, so a planted file or link is never written
+//   through), which is synced and renamed over the target only by Commit; the
+//   folder is synced after. A replaced file keeps its permission bits.
+// - a symbolic link: the file it names is replaced (as cp does), not the link;
+//   a link to nothing is refused.
+// - a character device or a FIFO (-o /dev/null, /dev/stdout, a pipe): written
+//   directly.
+// - a folder, a socket or a block device: refused.
+// Any failure, and destruction before Commit, removes the temporary file and
+// leaves the old target as it was.
+//
+//   OutputFile out(path);
+//   if (!out.Open() || !out.Write(bytes.data(), bytes.size()) || !out.Commit())
+//       report(out.error());  // "cannot write PATH: REASON"
+class OutputFile {
+  public:
+    // `random` gives the temporary names' random part; tests plant files there.
+    explicit OutputFile(std::string path, std::function<uint64_t()> random = {});
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Checks the target and creates the temporary file (or opens the device),
+    // so that a command can refuse before it does any work.
+    bool Open();
+    // Appends bytes; every write is checked. After a failure, false until the end.
+    bool Write(const void* data, size_t size);
+    bool Write(const std::vector<uint8_t>& bytes) { return Write(bytes.data(), bytes.size()); }
+    // Syncs, closes (checked) and puts the file in place.
+    bool Commit();
+
+    const std::string& path() const { return path_; }
+    // Why the last step failed: "cannot write PATH: REASON".
+    const std::string& error() const { return error_; }
+
+  private:
+    bool Fail(const std::string& reason);
+    void Discard();
+
+    std::string path_;
+    std::function<uint64_t()> random_;
+    std::string target_;     // the file replaced: the path, or where its links lead
+    std::string temporary_;  // empty when writing a device or FIFO directly
+    int fd_ = -1;
+    bool failed_ = false;
+    std::string error_;
+};
+
+// Opens, writes and commits in one call; false with the reason in *error.
+bool WriteOutputFile(const std::string& path, const void* data, size_t size, std::string* error);
+
+// True when both paths name the same file (by path, symbolic or hard link):
+// an output that is also an input is refused before any work.
+bool SameFile(const std::string& a, const std::string& b);
+
 // ---- Standard error --------------------------------------------------------
 // Routes file descriptor 2 through a pipe while it lives. Its own thread drains
 // the pipe, passes every chunk on to the real standard error and hands each

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "preview_gl.h"
+#include "quenlo/platform.h"
 
 namespace quenlo::preview {
 
@@ -40,8 +41,10 @@ class OffscreenPreview {
     COpenGLUtil renderer_;
 };
 
-// Writes RGBA pixels, top row first, as an 8-bit RGBA PNG. False with the
-// reason in *error.
+// Writes RGBA pixels, top row first, as an 8-bit RGBA PNG, whole or not at
+// all (quenlo::OutputFile). False with the reason in *error.
+bool WritePng(OutputFile& file, int32_t width, int32_t height, const std::vector<uint8_t>& rgba,
+              std::string* error);
 bool WritePng(const std::string& path, int32_t width, int32_t height,
               const std::vector<uint8_t>& rgba, std::string* error);
 

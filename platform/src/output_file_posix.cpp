@@ -1,0 +1,172 @@
+// Output files written whole or not at all: a temporary file in the target's
+// folder renamed over it, or a device or FIFO written directly.
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "quenlo/platform.h"
+
+namespace quenlo {
+namespace {
+
+uint64_t SystemRandom() {
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, 0) == sizeof value) return value;
+    std::random_device device;
+    return (uint64_t{device()} << 32) ^ device();
+}
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n, size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path, std::function<uint64_t()> random)
+    : path_(std::move(path)), random_(random ? std::move(random) : SystemRandom) {}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Fail(const std::string& reason) {
+    Discard();
+    failed_ = true;
+    error_ = "cannot write " + path_ + ": " + reason;
+    return false;
+}
+
+void OutputFile::Discard() {
+    if (fd_ >= 0) ::close(fd_), fd_ = -1;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str()), temporary_.clear();
+}
+
+bool OutputFile::Open() {
+    if (fd_ >= 0) return true;
+    if (failed_) return false;
+    if (path_.empty()) return Fail("no file name");
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) {
+        const int error = errno;
+        struct stat link {};
+        if (error == ENOENT && ::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            return Fail("a link to a missing file");
+        if (error != ENOENT) return Fail(std::strerror(error));
+        target_ = path_;
+    } else if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+        // Devices and pipes cannot be replaced, only written to.
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        return fd_ >= 0 || Fail(std::strerror(errno));
+    } else if (S_ISDIR(st.st_mode)) {
+        return Fail("a directory");
+    } else if (!S_ISREG(st.st_mode)) {
+        return Fail("not a regular file, a character device or a FIFO");
+    } else {
+        // The file a link names is replaced, never the link itself.
+        char resolved[PATH_MAX];
+        if (!::realpath(path_.c_str(), resolved)) return Fail(std::strerror(errno));
+        target_ = resolved;
+        // A file its owner made read-only stays as it is.
+        if (::access(target_.c_str(), W_OK) != 0) return Fail(std::strerror(errno));
+    }
+
+    // A fresh name each time, never an existing file or link: O_EXCL with
+    // O_NOFOLLOW refuses whatever was planted under the name.
+    const std::string folder = Folder(target_);
+    const std::string base = BaseName(target_).substr(0, 200);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
+                      static_cast<unsigned long long>(random_() & 0xFFFFFFFFFFFFull));
+        const std::string name = folder + "/." + base + suffix;
+        fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            temporary_ = name;
+            break;
+        }
+        if (errno != EEXIST) return Fail(std::strerror(errno));
+    }
+    if (fd_ < 0) return Fail("no free temporary file name in " + folder);
+    if (S_ISREG(st.st_mode)) {
+        // The replacement keeps the old file's permissions and, where allowed,
+        // its owner; without that right it belongs to whoever wrote it.
+        if (::fchown(fd_, st.st_uid, st.st_gid) == 0 || errno == EPERM)
+            ::fchmod(fd_, st.st_mode & 0777);
+    }
+    return true;
+}
+
+bool OutputFile::Write(const void* data, size_t size) {
+    if (failed_ || (fd_ < 0 && !Open())) return false;
+    return WriteAll(fd_, static_cast<const uint8_t*>(data), size) || Fail(std::strerror(errno));
+}
+
+bool OutputFile::Commit() {
+    if (failed_ || (fd_ < 0 && !Open())) return false;
+    if (temporary_.empty()) {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 || Fail(std::strerror(errno));
+    }
+    // A backup is precious: on disk before it replaces anything.
+    if (::fsync(fd_) != 0) return Fail(std::strerror(errno));
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return Fail(std::strerror(errno));
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail(std::strerror(errno));
+    temporary_.clear();
+    // The rename itself lasts once the folder is synced.
+    const int folder = ::open(Folder(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        const bool synced = ::fsync(folder) == 0 || errno == EINVAL;
+        const int error = errno;
+        ::close(folder);
+        if (!synced)
+            return Fail(std::string("the folder could not be synced: ") + std::strerror(error));
+    }
+    return true;
+}
+
+bool WriteOutputFile(const std::string& path, const void* data, size_t size, std::string* error) {
+    OutputFile file(path);
+    if (file.Open() && file.Write(data, size) && file.Commit()) return true;
+    if (error) *error = file.error();
+    return false;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+}  // namespace quenlo

@@ -3,10 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "command.h"
@@ -26,27 +24,13 @@ struct Args {
     std::string output;
 };
 
-// Written aside and renamed into place: a failure leaves no part file behind
-// and the old file as it was.
-bool WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes,
-                std::string& error) {
-    const std::string part = path + ".part";
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    if (out) out.close();
-    std::error_code ec;
-    if (out) std::filesystem::rename(part, path, ec);
-    if (!out || ec) {
-        std::filesystem::remove(part, ec);
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
-
 int Run(const Args& args) {
+    // Claimed before the work, so a path that cannot be written is told first.
+    OutputFile output(args.output);
+    if (!output.Open()) {
+        std::fprintf(stderr, "quenlo-cli export-gltf: %s\n", output.error().c_str());
+        return 1;
+    }
     const int rate_ms = std::atoi(kRates[args.rate].text);
     std::unique_ptr<CDataInfo> data;
     gltf::ExportScene scene;
@@ -70,8 +54,12 @@ int Run(const Args& args) {
     for (const std::string& w : warnings)
         std::fprintf(stderr, "quenlo-cli export-gltf: warning: %s\n", w.c_str());
     std::vector<unsigned char> bytes;
-    if (!gltf::ExportGlb(scene, bytes, &error) || !WriteWhole(args.output, bytes, error)) {
+    if (!gltf::ExportGlb(scene, bytes, &error)) {
         std::fprintf(stderr, "quenlo-cli export-gltf: %s\n", error.c_str());
+        return 1;
+    }
+    if (!output.Write(bytes.data(), bytes.size()) || !output.Commit()) {
+        std::fprintf(stderr, "quenlo-cli export-gltf: %s\n", output.error().c_str());
         return 1;
     }
     size_t triangles = 0;
@@ -97,6 +85,11 @@ std::function<int()> Define(CLI::App& sub) {
     sub.add_option("-o", args->output, "the binary glTF to write")
         ->required()
         ->type_name("OUT.glb");
+    sub.callback([args] {
+        std::vector<std::string> inputs = args->motions;
+        inputs.insert(inputs.begin(), args->model);
+        RefuseInputAsOutput("-o", args->output, inputs);
+    });
     return [args] { return Run(*args); };
 }
 

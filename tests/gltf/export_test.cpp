@@ -278,7 +278,8 @@ TEST(GltfExportCli, RefusedInputWritesNothing) {
          "quenlo-cli export-gltf: warning: 1 polygons belong to no bone and are left out, as the "
          "preview leaves them\nquenlo-cli export-gltf: the model has no polygon on a bone\n"},
         {kExamples + "/robot.bac", dir + "no/such/folder/c.glb",
-         "quenlo-cli export-gltf: cannot write " + dir + "no/such/folder/c.glb\n"},
+         "quenlo-cli export-gltf: cannot write " + dir +
+             "no/such/folder/c.glb: No such file or directory\n"},
     };
     for (const Case& c : cases) {
         std::string said;

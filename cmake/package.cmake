@@ -25,6 +25,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What no library names: Qt's own texts in Japanese (the question box's
+# はい/いいえ) and a font for the window's Japanese.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-noto-cjk")
 # The libraries' shlibs entries, and ldconfig run through its trigger rather
 # than the maintainer scripts CPack would write.
 file(WRITE ${PROJECT_BINARY_DIR}/debian/shlibs

@@ -1,13 +1,12 @@
 // quenlo-cli connect and rom: the board link from a shell. `rom` converts like the
-// main window and writes the ROM image to a board, or (-o) runs the same transfer
-// against the in-process board simulator and saves the ROM it holds.
+// main window and writes the ROM image to a board, or (-o) saves the image the
+// transfer would leave in the board's ROM.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "board_sim.h"
 #include "command.h"
 #include "console.h"
 #include "conversion.h"
@@ -70,16 +69,18 @@ int RunRom(const RomArgs& args) {
     OutputFile backup(args.backup);
     if (!args.backup.empty() && !OpenOutput("rom", backup)) return 1;
 
-    // Offline, the simulated board stands in for the real one.
-    sim::BoardSim board;
-    ManualClock sim_clock;
-    std::unique_ptr<CUsbIO> link;
-    if (offline)
-        link = std::make_unique<CUsbIO>(std::make_unique<sim::SimSerialPort>(board, &sim_clock),
-                                        sim_clock);
-    else
-        link = std::make_unique<CUsbIO>(MakeSystemSerialPort());
-    if (!StartRomTransfer(ui, *link, offline ? "sim" : args.port.c_str())) return 1;
+    // Offline, the image is built without a board.
+    if (offline) {
+        std::vector<uint8_t> image;
+        if (!MakeRomImage(ui, content, image) || !CommitOutput("rom", output, image)) return 1;
+        char line[96];
+        std::snprintf(line, sizeof line, "ROM image $000000 to $%06zX (%zu bytes) saved\n",
+                      image.size(), image.size());
+        LogWrite(Stream::Out, line);
+        return 0;
+    }
+    auto link = std::make_unique<CUsbIO>(MakeSystemSerialPort());
+    if (!StartRomTransfer(ui, *link, args.port.c_str())) return 1;
     ProgressLine progress;
     RomTransferOptions options;
     options.verify = !args.no_verify;
@@ -89,9 +90,7 @@ int RunRom(const RomArgs& args) {
             progress.Finish();
             return CommitOutput("rom", backup, rom);
         };
-    if (!WriteRomImage(ui, *link, content, options)) return 1;
-    if (offline && !CommitOutput("rom", output, board.RomImage())) return 1;
-    return 0;
+    return WriteRomImage(ui, *link, content, options) ? 0 : 1;
 }
 
 std::function<int()> DefineConnect(CLI::App& sub) {
@@ -108,8 +107,7 @@ std::function<int()> DefineRom(CLI::App& sub) {
     AddIntervalOption(sub, args->interval);
     CLI::App* target = sub.add_option_group("target", "where the image goes, one of");
     CLI::Option* port = target->add_option("--port", args->port, "the board's serial device");
-    target->add_option("-o", args->output,
-                       "an image file, written through a simulated board instead");
+    target->add_option("-o", args->output, "an image file, written instead");
     target->require_option(1);
     sub.add_option("--backup", args->backup,
                    "save the ROM the image overwrites here first; nothing is written without it")

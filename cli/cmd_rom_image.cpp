@@ -25,7 +25,7 @@ struct ReadArgs {
 
 int RunRead(const ReadArgs& args) {
     const uint32_t from = ParseRomAddress(args.from);
-    const uint32_t to = args.to.empty() ? CUsbIO::RomLayoutEnd() : ParseRomAddress(args.to);
+    const uint32_t to = args.to.empty() ? board::RomLayoutEnd() : ParseRomAddress(args.to);
     OutputFile output(args.output);
     if (!OpenOutput("rom-read", output)) return 1;
     StdoutUi ui(true);
@@ -56,7 +56,7 @@ struct WriteArgs {
 
 int RunWrite(const WriteArgs& args) {
     std::vector<uint8_t> image;
-    if (!ReadImageFile("rom-write", args.image, CUsbIO::RomLayoutEnd(), image)) return 1;
+    if (!ReadImageFile("rom-write", args.image, board::RomLayoutEnd(), image)) return 1;
     StdoutUi ui(true);
     CUsbIO link(MakeSystemSerialPort());
     if (!StartRomTransfer(ui, link, args.port.c_str())) return 1;
@@ -82,7 +82,7 @@ std::function<int()> DefineRead(CLI::App& sub) {
         ->required();
     // A reversed or empty range is a command-line mistake like any other.
     sub.callback([args] {
-        const uint32_t to = args->to.empty() ? CUsbIO::RomLayoutEnd() : ParseRomAddress(args->to);
+        const uint32_t to = args->to.empty() ? board::RomLayoutEnd() : ParseRomAddress(args->to);
         if (ParseRomAddress(args->from) >= to)
             throw CLI::ValidationError("--from", "must be below --to (" + args->from + " to " +
                                                      (args->to.empty() ? "the default" : args->to) +

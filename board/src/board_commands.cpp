@@ -1,5 +1,6 @@
-// Board commands for live playback: servo positions, free, hold and home, and
-// the RAM set-up.
+// Board commands over a link: servo positions, free, hold and home, the RAM
+// set-up for live playback, and stopping and rebooting the board around a
+// ROM transfer.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -65,20 +66,32 @@ void FillAllServoCommand(uint8_t (&command)[kAllServoLength], uint16_t position,
 
 }  // namespace quenlo::board
 
-int CUsbIO::RecordCount(int count, const int32_t* motors) {
+namespace {
+
+bool WriteRam16(CUsbIO& link, uint32_t address, uint16_t value) {
+    const uint8_t data[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    return link.WriteRam(address, data, 2);
+}
+
+// The session gave up: a silent board, a lost port, a stop request.
+bool GaveUp(const CUsbIO& link) {
+    return link.board_silent() || link.port_lost() || link.stop_requested();
+}
+
+}  // namespace
+
+namespace quenlo::board {
+
+int RecordCount(int count, const int32_t* motors) {
     return static_cast<int>(PlacedServos(count, motors, false).size());
 }
 
-bool CUsbIO::WriteRam16(uint32_t address, uint16_t value) {
-    const uint8_t data[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-    return WriteRam(address, data, 2);
-}
-
-bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, const int32_t* motors) {
+bool SendServoPosition(CUsbIO& link, uint8_t speed, uint16_t position, int count,
+                       const int32_t* motors) {
     if (!motors) {
         uint8_t command[kAllServoLength];
         FillAllServoCommand(command, position, speed);
-        return Transfer(command, kAllServoLength);
+        return link.Transfer(command, kAllServoLength);
     }
     // Servos beyond the table cannot be driven; InitRam reports them.
     const std::vector<Servo> servos = PlacedServos(count, motors, false);
@@ -101,47 +114,54 @@ bool CUsbIO::SendServoPosition(uint8_t speed, uint16_t position, int count, cons
         command[kServosHeader + 1 + 2 * i] = static_cast<uint8_t>(position >> 8);
     }
     command[length - 1] = Checksum(command.get(), length - 1);
-    return Transfer(command.get(), length);
+    return link.Transfer(command.get(), length);
 }
 
-void CUsbIO::FreeServos() {
-    WriteRam16(kRamSystemRegister, system_register_);
+void FreeServos(CUsbIO& link) {
+    WriteRam16(link, kRamSystemRegister, link.system_register());
     LogOut(" モーター(free)\n");
-    SendServoPosition(1, kPositionFree, 0, nullptr);
-    clock_.SleepMs(100);
+    SendServoPosition(link, 1, kPositionFree, 0, nullptr);
+    if (!GaveUp(link)) link.SleepMs(100);
 }
 
-void CUsbIO::HoldAndHome(int count, const int32_t* motors) {
-    WriteRam16(kRamSystemRegister, system_register_ | kSysServoOutput);
+void HoldAndHome(CUsbIO& link, int count, const int32_t* motors) {
+    const uint16_t image = link.system_register();
+    WriteRam16(link, kRamSystemRegister, image | kSysServoOutput);
+    if (GaveUp(link)) return;
     LogOut(" モーター(hold)\n");
-    SendServoPosition(1, kPositionHold, 0, nullptr);
+    SendServoPosition(link, 1, kPositionHold, 0, nullptr);
+    if (GaveUp(link)) return;
     LogOut(" sleep 500ms\n");
-    clock_.SleepMs(500);
-    WriteRam16(kRamSystemRegister, system_register_ | kSysServoOutput);
-    clock_.SleepMs(100);
+    if (!link.SleepMs(500)) return;
+    WriteRam16(link, kRamSystemRegister, image | kSysServoOutput);
+    if (GaveUp(link) || !link.SleepMs(100)) return;
     LogOut(" モーター(home)\n");
-    if (home_command_[0] != 0)
-        Transfer(home_command_, home_command_[0]);
+    if (link.home_command()[0] != 0)
+        link.Transfer(link.home_command(), link.home_command()[0]);
     else
-        SendServoPosition(255, kPositionCentre, count, motors);
-    clock_.SleepMs(100);
+        SendServoPosition(link, 255, kPositionCentre, count, motors);
+    if (GaveUp(link) || !link.SleepMs(100)) return;
     LogOut(" sleep 500ms\n");
-    clock_.SleepMs(500);
+    link.SleepMs(500);
 }
 
-bool CUsbIO::InitRam(const uint8_t* home, int count, const int32_t* motors) {
+bool InitRam(CUsbIO& link, const uint8_t* home, int count, const int32_t* motors) {
     // Byte 7 is the speed of a multi-servo command: anything shorter is no home pose.
-    home_command_[0] = 0;
+    link.set_home_command(nullptr);
     if (home && home[0] > kServosHeader) {
+        uint8_t command[256];
         const int length = home[0];
-        std::memcpy(home_command_, home, static_cast<size_t>(length));
-        home_command_[kServosSpeedByte] = 255;
-        home_command_[length - 1] = Checksum(home_command_, length - 1);
+        std::memcpy(command, home, static_cast<size_t>(length));
+        command[kServosSpeedByte] = 255;
+        command[length - 1] = Checksum(command, length - 1);
+        link.set_home_command(command);
     }
+    const uint16_t image = link.system_register();
 
     LogOut(" ICS OFF\n");
-    WriteRam16(kRamSystemRegister, system_register_);
-    WriteRam16(kRamSetUpWord, 0x0000);
+    WriteRam16(link, kRamSystemRegister, image);
+    WriteRam16(link, kRamSetUpWord, 0x0000);
+    if (GaveUp(link)) return false;
 
     uint16_t table[kServoTableEntries];
     for (uint16_t& entry : table) entry = kNoRecord;
@@ -152,28 +172,46 @@ bool CUsbIO::InitRam(const uint8_t* home, int count, const int32_t* motors) {
         table[servos[i].number] = static_cast<uint16_t>(address);
         uint8_t record[kServoRecordSize];
         FillRecord(record, servos[i].code);
-        WriteRam(address, record, kServoRecordSize);
+        link.WriteRam(address, record, kServoRecordSize);
+        if (GaveUp(link)) return false;
     }
     LogOut(" ICS TABLE\n");
     uint8_t table_bytes[2 * kServoTableEntries];
     PutTable(table, table_bytes);
-    WriteRam(kRamServoTable, table_bytes, sizeof table_bytes);
+    link.WriteRam(kRamServoTable, table_bytes, sizeof table_bytes);
 
     LogOut(" PIO INIT\n");
-    WriteRam16(kRamPioDirection, kPioOutputs);
-    WriteRam16(kRamPioPort, 0x0000);
+    WriteRam16(link, kRamPioDirection, kPioOutputs);
+    WriteRam16(link, kRamPioPort, 0x0000);
     LogOut(" vector jump clear\n");
-    WriteRam16(kRamJumpVector, kJumpVectorCleared);
+    WriteRam16(link, kRamJumpVector, kJumpVectorCleared);
+    if (GaveUp(link)) return false;
     LogOut(" モーター(free)\n");
-    SendServoPosition(1, kPositionFree, 0, nullptr);
-    clock_.SleepMs(250);
+    SendServoPosition(link, 1, kPositionFree, 0, nullptr);
+    if (GaveUp(link) || !link.SleepMs(250)) return false;
 
     LogOut(" ICS ON\n");
-    const uint16_t w = system_register_ & ~kSysPeriodBits;
-    WriteRam16(kRamSystemRegister, w | kSysServoOutput);
-    HoldAndHome(count, motors);
+    const uint16_t w = image & ~kSysPeriodBits;
+    WriteRam16(link, kRamSystemRegister, w | kSysServoOutput);
+    HoldAndHome(link, count, motors);
+    if (GaveUp(link)) return false;
     LogOut(" LED ON\n");
-    WriteRam16(kRamSystemRegister, w | kSysLed | kSysServoOutput);
+    WriteRam16(link, kRamSystemRegister, w | kSysLed | kSysServoOutput);
     LogOut(" RCB-4HV RAM初期化終了\n");
-    return true;
+    return !GaveUp(link);
 }
+
+bool StopSystem(CUsbIO& link) {
+    LogOut("システム停止\n");
+    return WriteRam16(link, kRamSystemRegister, kSysLed);
+}
+
+bool RebootBoard(CUsbIO& link) {
+    LogOut("システムリブート\n");
+    static const uint8_t kReboot[5] = {0x03, 0x00, 0x00, 0x00, 0x00};
+    const bool ok = link.WriteRam(kRamSystemRegister, kReboot, sizeof kReboot);
+    LogOut("Rom image forwarding end.\n");
+    return ok;
+}
+
+}  // namespace quenlo::board

@@ -63,7 +63,7 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
                                        static_cast<uint8_t>(address >> 16),
                                        static_cast<uint8_t>(n)};
     request[kRequestLength - 1] = Checksum(request, kRequestLength - 1);
-    if (!SendFrame(request, kRequestLength)) return false;
+    if (!MaySend() || !SendFrame(request, kRequestLength)) return false;
 
     // Reads until `want` bytes are in, with the link's deadlines: the whole
     // reply allows one time-out; a line error ends it at once.
@@ -71,16 +71,20 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
     int got = 0;
     int timeouts = 0;
     bool line_error = false;
+    bool stopped = false;
     auto read_up_to = [&](int want) {
-        while (got < want && !line_error && timeouts < 2) {
+        while (got < want && !line_error && !stopped && timeouts < 2) {
             uint8_t byte = 0;
-            const int r = port_->ReadByte(byte, kReplyTimeoutMs);
+            const int r = ReadByte(byte, kReplyTimeoutMs);
             if (r == 1) {
                 reply[got++] = byte;
+            } else if (r == -2) {
+                stopped = true;
             } else if (r < 0) {
                 line_error = true;
+                if (!port_->IsAlive()) port_lost_ = true;
             } else if (++timeouts < 2) {
-                clock_.SleepMs(10);
+                stopped = !SleepMs(10);
             }
         }
         return got >= want;
@@ -89,6 +93,7 @@ bool CUsbIO::ReadRequest(uint8_t kind, uint32_t address, uint8_t* buffer, int n)
     const int expected = n + kReplyOverhead;
     const bool complete = read_up_to(1) && read_up_to(std::max<int>(reply[0], 1));
     if (got > 0) LogBytes("<<", reply, got);
+    if (stopped) return false;
     if (!complete) {
         if (line_error)
             LogErr("The line failed during the memory read at $%06X.\n", address);

@@ -1,4 +1,5 @@
-// The serial link: port set-up, speed search, framing, replies, memory writes.
+// The serial link: port set-up, speed search, framing, replies, memory writes,
+// and the waits that a stop request cuts short.
 #include "usbio.h"
 
 #include <algorithm>
@@ -46,6 +47,8 @@ int CUsbIO::OpenPort(const char* name) {
     }
     // Opening again must not leave the previous device open.
     ClosePort();
+    port_lost_ = false;
+    board_silent_ = false;
     switch (port_->Open(quenlo::SerialDevicePath(name), kSerialSpeeds[speed_index()])) {
         case quenlo::SerialError::None:
             return 0;
@@ -71,15 +74,19 @@ int CUsbIO::OpenPort(const char* name) {
 
 int CUsbIO::Connect(const char* name) {
     ClosePort();
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3 && !stop_requested(); ++k) {
         if (OpenPort(name) != 0) return -1;
+        LogOut("Looking for the board at %u baud: acknowledge check, answer awaited %d ms.\n",
+               static_cast<unsigned>(kSerialSpeeds[speed_index()]), kProbeTimeoutMs);
         // A board that acknowledges the check but not the image (silent, hung
         // up, a partial reply, NACK) is not connected.
         const uint8_t image[2] = {static_cast<uint8_t>(system_register_),
                                   static_cast<uint8_t>(system_register_ >> 8)};
-        if (Transfer(kAcknowledgeCheck, sizeof kAcknowledgeCheck) &&
-            WriteRam(kRamSystemRegister, image, 2))
-            return speed_index();
+        const bool acknowledged =
+            Exchange(kAcknowledgeCheck, sizeof kAcknowledgeCheck, kProbeTimeoutMs, 1);
+        failed_in_row_ = acknowledged ? 0 : failed_in_row_ + 1;
+        if (!acknowledged) ++failed_exchanges_;
+        if (acknowledged && WriteRam(kRamSystemRegister, image, 2)) return speed_index();
         ClosePort();
         system_register_ =
             static_cast<uint16_t>((system_register_ & ~kSysSpeedBits) | (k << kSysSpeedShift));
@@ -101,51 +108,124 @@ void CUsbIO::LogBytes(const char* prefix, const uint8_t* bytes, int n) {
     quenlo::LogWrite(quenlo::Stream::Out, line);
 }
 
+bool CUsbIO::IsAlive() const {
+    return port_ && port_->IsOpen() && port_->IsAlive();
+}
+
+void CUsbIO::BeginSession() {
+    in_session_ = true;
+    board_silent_ = false;
+}
+
+void CUsbIO::set_home_command(const uint8_t* command) {
+    home_command_[0] = 0;
+    if (command && command[0] > 0) std::memcpy(home_command_, command, command[0]);
+}
+
+bool CUsbIO::SleepMs(uint32_t ms) {
+    if (!stop_.stop_possible()) {
+        clock_.SleepMs(ms);
+        return true;
+    }
+    while (ms > 0 && !stop_.stop_requested()) {
+        const uint32_t step = std::min<uint32_t>(ms, kStopCheckMs);
+        clock_.SleepMs(step);
+        ms -= step;
+    }
+    return !stop_.stop_requested();
+}
+
+bool CUsbIO::SleepUntilUs(uint64_t deadline_us) {
+    if (!stop_.stop_possible()) {
+        clock_.SleepUntilUs(deadline_us);
+        return true;
+    }
+    for (uint64_t now = clock_.NowUs(); now < deadline_us && !stop_.stop_requested();
+         now = clock_.NowUs())
+        clock_.SleepUntilUs(std::min<uint64_t>(deadline_us, now + kStopCheckMs * 1000u));
+    return !stop_.stop_requested();
+}
+
+int CUsbIO::ReadByte(uint8_t& byte, int wait_ms) {
+    if (!stop_.stop_possible()) return port_->ReadByte(byte, wait_ms);
+    for (int left = wait_ms;;) {
+        if (stop_.stop_requested()) return -2;
+        const int step = std::min(left, kStopCheckMs);
+        const int r = port_->ReadByte(byte, step);
+        left -= step;
+        if (r != 0 || left <= 0) return r;
+    }
+}
+
 bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
     if (!frame || length < 0) length = 0;
     LogBytes(">>", frame, length);
     long written = -1;
     if (length > 0 && IsOpen()) {
         port_->DiscardInput();
-        written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
+        // A stop cuts the write's wait short, but what the line takes now still goes.
+        written = 0;
+        for (int left = kWriteTimeoutMs; written < length;) {
+            const int step = stop_.stop_possible() ? std::min(left, kStopCheckMs) : left;
+            const long w = port_->Write(frame + written, static_cast<size_t>(length - written),
+                                        stop_requested() ? 0 : step);
+            if (w < 0) {
+                written = -1;
+                break;
+            }
+            written += w;
+            left -= step;
+            if (left <= 0 || stop_requested()) break;
+        }
     }
     if (written != length || length == 0) {
         LogErr("The data transmission is abnormal.\n");
+        if (port_ && port_->IsOpen() && !port_->IsAlive()) port_lost_ = true;
         return false;
     }
     return true;
 }
 
 bool CUsbIO::Transfer(const uint8_t* frame, int length) {
-    const bool ok = Exchange(frame, length);
+    const bool ok = MaySend() && Exchange(frame, length, kReplyTimeoutMs, 2);
     failed_in_row_ = ok ? 0 : failed_in_row_ + 1;
     if (!ok) ++failed_exchanges_;
     return ok;
 }
 
-bool CUsbIO::Exchange(const uint8_t* frame, int length) {
+bool CUsbIO::Exchange(const uint8_t* frame, int length, int wait_ms, int waits) {
     if (!SendFrame(frame, length)) return false;
-
     uint8_t res[256] = {};
-    int got = 0;
-    int failures = 0;
-    while (got < kReplyLength) {
-        uint8_t byte = 0;
-        if (port_->ReadByte(byte, kReplyTimeoutMs) == 1) {
-            res[got++] = byte;
-            continue;
-        }
-        LogErr("Receive data is abnormal.(1) res[0]=%d \n", res[0]);
-        if (++failures >= 2) return false;
-        clock_.SleepMs(10);
-    }
+    const Reply reply = ReadReply(res, wait_ms, waits);
+    if (reply == Reply::None && in_session_) board_silent_ = true;
+    if (reply != Reply::Whole && reply != Reply::Refused) return false;
     LogBytes("<<", res, res[0]);
     // The board answers a command it refuses with NACK in place of ACK.
-    if (res[2] == kNack) {
+    if (reply == Reply::Refused) {
         LogErr("The board refused the command (NACK).\n");
         return false;
     }
     return true;
+}
+
+CUsbIO::Reply CUsbIO::ReadReply(uint8_t (&res)[256], int wait_ms, int waits) {
+    int got = 0;
+    int failures = 0;
+    while (got < kReplyLength) {
+        uint8_t byte = 0;
+        const int r = ReadByte(byte, wait_ms);
+        if (r == 1) {
+            res[got++] = byte;
+            continue;
+        }
+        if (r == -2) return Reply::Stopped;
+        if (r < 0 && !port_->IsAlive()) port_lost_ = true;
+        LogErr("Receive data is abnormal.(1) res[0]=%d \n", res[0]);
+        // Silence is when no byte came in any wait; a line error is the port's.
+        if (++failures >= waits) return got > 0 || r < 0 ? Reply::Partial : Reply::None;
+        if (!SleepMs(10)) return Reply::Stopped;
+    }
+    return res[2] == kNack ? Reply::Refused : Reply::Whole;
 }
 
 bool CUsbIO::WriteMemory(uint8_t kind, uint32_t address, const uint8_t* data, int n) {
@@ -201,22 +281,4 @@ void CUsbIO::NoteRomWrite(uint32_t address, const uint8_t* data, int n) {
 
 int CUsbIO::frame_period_ms() const {
     return kFramePeriodMs[PeriodCode(system_register_)];
-}
-
-void CUsbIO::WaitFrames(int frames, uint32_t start_ms) {
-    const int duration = frames * frame_period_ms();
-    if (duration == 0) return;
-    const int elapsed = static_cast<int>(clock_.NowMs() - start_ms);
-    LogOut(" wait loss %dms\r\n", elapsed);
-    if (duration - elapsed >= 1) clock_.SleepMs(static_cast<uint32_t>(duration - elapsed));
-}
-
-uint64_t CUsbIO::WaitFramesAfter(int frames, uint64_t due_us) {
-    const uint64_t next = due_us + uint64_t(std::max(frames, 0)) * frame_period_ms() * 1000u;
-    const uint64_t now = clock_.NowUs();
-    if (next == due_us) return std::max(due_us, now);
-    LogOut(" wait loss %dms\r\n", now > due_us ? static_cast<int>((now - due_us) / 1000) : 0);
-    if (next <= now) return now;
-    clock_.SleepUntilUs(next);
-    return next;
 }

@@ -135,6 +135,18 @@ class PosixSerialPort : public SerialPort {
 
     bool IsOpen() const override { return fd_ >= 0; }
 
+    bool IsAlive() const override {
+        if (fd_ < 0) return false;
+        pollfd p{fd_, 0, 0};
+        if (poll(&p, 1, 0) < 0 && errno != EINTR) return false;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+        // A device node that is gone, or now names another device.
+        struct stat now {
+        }, open{};
+        return stat(path_.c_str(), &now) == 0 && fstat(fd_, &open) == 0 &&
+               now.st_rdev == open.st_rdev;
+    }
+
     void DiscardInput() override {
         if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
     }

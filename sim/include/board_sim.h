@@ -162,6 +162,7 @@ class SimSerialPort : public SerialPort {
     SerialError Open(const std::string& path, uint32_t baud) override;
     void Close() override;
     bool IsOpen() const override { return open_; }
+    bool IsAlive() const override { return open_ && !board_.hung_up(); }
     long Write(const uint8_t* data, size_t n, int timeout_ms) override;
     int ReadByte(uint8_t& out, int timeout_ms) override;
     // Drops the reply bytes that have arrived by now; later ones stay on their way.

@@ -41,13 +41,13 @@ std::vector<Bytes> ServoFrames(const std::vector<Bytes>& writes) {
 TEST(SendServoPosition, ListedServosSetTheirBitsInTheBitmap) {
     Rig rig;
     const int32_t motors[2] = {0, 100};
-    ASSERT_TRUE(rig.link->SendServoPosition(0x20, 7500, 2, motors));
+    ASSERT_TRUE(quenlo::board::SendServoPosition(*rig.link, 0x20, 7500, 2, motors));
     EXPECT_EQ(rig.port->writes.at(0), (Bytes{0x0D, 0x10, 0x03, 0x00, 0x00, 0x00, 0x00, 0x20, 0x4C,
                                              0x1D, 0x4C, 0x1D, 0x12}));
 
     // Servo numbers 34 and 35 sit in the fifth bitmap byte; 37 has no place.
     const int32_t high[3] = {17, 117, 118};
-    ASSERT_TRUE(rig.link->SendServoPosition(5, 0x7FFF, 3, high));
+    ASSERT_TRUE(quenlo::board::SendServoPosition(*rig.link, 5, 0x7FFF, 3, high));
     EXPECT_EQ(rig.port->writes.at(1), fr::Move({34, 35}, 5, {0x7FFF, 0x7FFF}));
 }
 
@@ -55,7 +55,7 @@ TEST(ServoStates, FreeWritesTheImageThenFreesAllServos) {
     Rig rig;
     rig.link->set_system_register(0x8041);
     LogCapture log;
-    rig.link->FreeServos();
+    quenlo::board::FreeServos(*rig.link);
     ASSERT_EQ(rig.port->writes.size(), 2u);
     EXPECT_EQ(RamWrites(rig.port->writes), (std::vector<RamWrite>{Word(0, 0x8041)}));
     EXPECT_EQ(rig.port->writes[1], fr::AllServos(0x8000, 1));
@@ -66,9 +66,9 @@ TEST(ServoStates, FreeWritesTheImageThenFreesAllServos) {
 TEST(ServoStates, EveryStepIsSentEvenWhenTheBoardStopsAnswering) {
     Rig rig;
     rig.port->auto_ack = false;
-    rig.link->HoldAndHome(0, nullptr);
+    quenlo::board::HoldAndHome(*rig.link, 0, nullptr);
     EXPECT_EQ(rig.port->writes.size(), 4u);
-    EXPECT_TRUE(rig.link->InitRam(nullptr, 0, nullptr));
+    EXPECT_TRUE(quenlo::board::InitRam(*rig.link, nullptr, 0, nullptr));
 }
 
 TEST(InitRam, WritesRecordsTableAndSetUpInOrder) {
@@ -76,7 +76,7 @@ TEST(InitRam, WritesRecordsTableAndSetUpInOrder) {
     rig.link->set_system_register(0x0030);
     const int32_t motors[2] = {0, 100};
     LogCapture log;
-    ASSERT_TRUE(rig.link->InitRam(nullptr, 2, motors));
+    ASSERT_TRUE(quenlo::board::InitRam(*rig.link, nullptr, 2, motors));
     const std::vector<RamWrite> expected = {
         Word(0x0000, 0x0030),
         Word(0x0002, 0x0000),
@@ -110,13 +110,13 @@ TEST(InitRam, HomeCommandIsStoredAtFullSpeedAndUsedForHome) {
     Rig rig;
     const Bytes home = fr::Move({0, 1}, 5, {10000, 7500});
     const int32_t motors[2] = {0, 100};
-    ASSERT_TRUE(rig.link->InitRam(home.data(), 2, motors));
+    ASSERT_TRUE(quenlo::board::InitRam(*rig.link, home.data(), 2, motors));
     const Bytes stored = fr::Move({0, 1}, 255, {10000, 7500});
     EXPECT_EQ(Bytes(rig.link->home_command(), rig.link->home_command() + 13), stored);
     EXPECT_EQ(ServoFrames(rig.port->writes).back(), stored);  // and sent as the home pose
 
     // A later InitRam without one forgets it.
-    ASSERT_TRUE(rig.link->InitRam(nullptr, 2, motors));
+    ASSERT_TRUE(quenlo::board::InitRam(*rig.link, nullptr, 2, motors));
     EXPECT_EQ(rig.link->home_command()[0], 0);
 }
 
@@ -125,7 +125,7 @@ TEST(InitRam, MotorsBeyondTheServoTableAreLeftOutWithOneLine) {
     // Servo numbers 0, 37 (ID 18 on group 1), 34 and 35.
     const int32_t motors[4] = {0, 118, 17, 117};
     LogCapture log;
-    ASSERT_TRUE(rig.link->InitRam(nullptr, 4, motors));
+    ASSERT_TRUE(quenlo::board::InitRam(*rig.link, nullptr, 4, motors));
     const auto ram = RamWrites(rig.port->writes);
     EXPECT_EQ(ram[2], (RamWrite{0x0090, Record(0)}));
     EXPECT_EQ(ram[3], (RamWrite{0x00A4, Record(17)}));
@@ -133,7 +133,7 @@ TEST(InitRam, MotorsBeyondTheServoTableAreLeftOutWithOneLine) {
     EXPECT_EQ(ram[5], (RamWrite{0x0044, Table({{0, 0x0090}, {34, 0x00A4}, {35, 0x00B8}})}));
     EXPECT_EQ(log.err(),
               "Motor 118 (servo number 37) has no place in the servo table: left out.\n");
-    EXPECT_EQ(CUsbIO::RecordCount(4, motors), 3);
+    EXPECT_EQ(quenlo::board::RecordCount(4, motors), 3);
     EXPECT_EQ(quenlo::board::ServoNumber(-1), -1);
 }
 

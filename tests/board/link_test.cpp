@@ -250,25 +250,25 @@ TEST(WaitFrames, SleepsTheRestOfTheFramesAtThePeriodOfTheImage) {
     LogCapture log;
     rig.link->set_system_register(0x0030);  // 25 ms frames
     rig.clock.Advance(1000);
-    rig.link->WaitFrames(4, 1000 - 30);
+    quenlo::board::FramePacer(*rig.link).WaitFrames(4, 1000 - 30);
     EXPECT_EQ(log.out(), " wait loss 30ms\r\n");
     EXPECT_EQ(rig.clock.slept(), (std::vector<uint32_t>{70}));
 
     log.clear();
     rig.link->set_system_register(0x0010);  // 15 ms: 2 frames already over
-    rig.link->WaitFrames(2, rig.clock.NowMs() - 31);
+    quenlo::board::FramePacer(*rig.link).WaitFrames(2, rig.clock.NowMs() - 31);
     EXPECT_EQ(log.out(), " wait loss 31ms\r\n");
     EXPECT_EQ(rig.clock.slept().size(), 1u);
 
     log.clear();
-    rig.link->WaitFrames(0, 0);
+    quenlo::board::FramePacer(*rig.link).WaitFrames(0, 0);
     EXPECT_EQ(log.out(), "");
 
     // The clock wraps like a 32-bit millisecond counter.
     rig.link->set_system_register(0x0000);
     const uint32_t start = 0u - 12;  // 12 ms before the clock reads 0
     rig.clock.Advance(0u - rig.clock.NowMs() + 20);
-    rig.link->WaitFrames(5, start);
+    quenlo::board::FramePacer(*rig.link).WaitFrames(5, start);
     EXPECT_EQ(log.out(), " wait loss 32ms\r\n");
     EXPECT_EQ(rig.clock.slept().back(), 18u);
 }

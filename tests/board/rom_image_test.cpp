@@ -64,8 +64,8 @@ TEST(WriteRomImage, WritesEveryPartInOrderAndRebootsTheBoard) {
             << "slot " << i;
     }
     // Nothing is stored between the play loop and 0x0800.
-    const uint32_t end =
-        static_cast<uint32_t>(CUsbIO::BootProgramLength(4, 17) + CUsbIO::MotionLoopLength(3));
+    const uint32_t end = static_cast<uint32_t>(quenlo::board::BootProgramLength(4, 17) +
+                                               quenlo::board::MotionLoopLength(3));
     EXPECT_EQ(RomSpan(rom, end, 0x0800 - end), Bytes(0x0800 - end, 0xFF));
     EXPECT_EQ(rig.port->writes.back(),
               (Bytes{0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x11}));
@@ -80,7 +80,8 @@ TEST(WriteRomImage, EmptyFirstMotionMeansNoHomeCommandAndAnEmptySlot) {
     EXPECT_EQ(ui.lines.at(3), "モーション 1 コマンド 0 転送OK\r\n");
     const RomWrites rom = DecodeRom(rig.port->writes);
     EXPECT_EQ(RomSpan(rom, 0x0B80, 4), (Bytes{0x03, 0x0D, 0x10, 0xFF}));
-    EXPECT_EQ(RomSpan(rom, static_cast<uint32_t>(CUsbIO::BootProgramLength(4, 0)) - 9, 9)[0], 0x09);
+    EXPECT_EQ(RomSpan(rom, static_cast<uint32_t>(quenlo::board::BootProgramLength(4, 0)) - 9, 9)[0],
+              0x09);
 }
 
 TEST(WriteRomImage, RefusedWriteInterruptsTheTransferAtOnce) {

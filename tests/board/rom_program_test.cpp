@@ -1,4 +1,5 @@
-// The pieces of the ROM image: waits, boot program, play loop, servo settings.
+// The pieces of the ROM program, assembled and stored through a link: waits,
+// boot program, play loop, servo settings.
 #include <gtest/gtest.h>
 
 #include "scripted_port.h"
@@ -9,8 +10,10 @@ using board_test::Record;
 using board_test::Rig;
 using board_test::RomSpan;
 using board_test::RomWrites;
+using board_test::Store;
 using board_test::Table;
 using quenlo::LogCapture;
+using quenlo::board::RomAssembler;
 using quenlo::sim::test::AllServos;
 using quenlo::sim::test::Call;
 using quenlo::sim::test::Copy;
@@ -21,6 +24,13 @@ using quenlo::sim::test::RomProgram;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The board stopped, then the boot program stored, as a transfer begins.
+bool WriteBoot(Rig& rig, RomAssembler& program, int records, const uint8_t* home) {
+    if (!quenlo::board::StopSystem(*rig.link)) return false;
+    program.BootProgram(records, home);
+    return Store(*rig.link, program);
+}
 
 // The instructions stored back to back from `from` up to `to`.
 std::vector<Bytes> Instructions(const RomWrites& rom, uint32_t from, uint32_t to) {
@@ -38,10 +48,12 @@ TEST(RomWait, StoresCounterStepAndConditionalJump) {
     for (auto [ms, n] : {std::pair{50, 1}, {1999, 19}, {0, 1}, {500, 5}, {2000, 20}}) {
         Rig rig;
         LogCapture log;
-        ASSERT_TRUE(rig.link->WriteRomWait(ms));
+        RomAssembler program;
+        program.Wait(ms);
+        ASSERT_TRUE(Store(*rig.link, program));
         EXPECT_EQ(log.out().substr(0, log.out().find(">>")),
                   " WAIT " + std::to_string(n * 100) + "ms set\r\n");
-        EXPECT_EQ(rig.link->rom_cursor(), 25);
+        EXPECT_EQ(program.cursor(), 25);
         const RomWrites rom = DecodeRom(rig.port->writes);
         EXPECT_EQ(rom.frames, 3);
         RomProgram wait;
@@ -54,7 +66,8 @@ TEST(BootProgram, StopsTheBoardThenStoresEveryInstructionInOrder) {
     Rig rig;
     LogCapture log;
     const int32_t motors[2] = {0, 100};
-    ASSERT_TRUE(rig.link->WriteBootProgram(CUsbIO::RecordCount(2, motors), nullptr));
+    RomAssembler program;
+    ASSERT_TRUE(WriteBoot(rig, program, quenlo::board::RecordCount(2, motors), nullptr));
     EXPECT_EQ(rig.port->writes.at(0), RamWord(0x0000, 0x8000));  // straight into RAM
     RomProgram boot;
     boot.Put(RamWord(0x0000, 0x0002)).Put(RamWord(0x0038, 0x03FF)).Put(RamWord(0x003A, 0x0000));
@@ -63,7 +76,7 @@ TEST(BootProgram, StopsTheBoardThenStoresEveryInstructionInOrder) {
     boot.Put(RamWord(0x008C, 0xFFFF)).Put(RamWord(0x0000, 0x0003));
     boot.Put(AllServos(0x8000, 1)).Put(AllServos(0x7FFF, 1)).Wait(5);
     boot.Put(AllServos(7500, 100)).Put(RamWord(0x0000, 0x8003));  // home without a command
-    EXPECT_EQ(rig.link->rom_cursor(), static_cast<int>(boot.here()));
+    EXPECT_EQ(program.cursor(), static_cast<int>(boot.here()));
     EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), 0, boot.here()), boot.Image());
     EXPECT_EQ(Narrative(log.out()),
               "システム停止\nプログラム転送\n システムレジスタ $0002\n PIO設定\n AIO設定\n"
@@ -86,9 +99,10 @@ TEST(BootProgram, RecordsAreCopiedInChunksOfTwelve) {
     for (const auto& c : cases) {
         Rig rig;
         LogCapture log;
-        ASSERT_TRUE(rig.link->WriteBootProgram(c.records, nullptr));
-        const auto ins = Instructions(DecodeRom(rig.port->writes), 0,
-                                      static_cast<uint32_t>(rig.link->rom_cursor()));
+        RomAssembler program;
+        ASSERT_TRUE(WriteBoot(rig, program, c.records, nullptr));
+        const auto ins =
+            Instructions(DecodeRom(rig.port->writes), 0, static_cast<uint32_t>(program.cursor()));
         ASSERT_GT(ins.size(), 5 + c.copies.size());
         EXPECT_EQ(std::vector<Bytes>(ins.begin() + 5, ins.begin() + 5 + c.copies.size()), c.copies);
         EXPECT_EQ(ins[5 + c.copies.size()], RamWord(0x008C, 0xFFFF));
@@ -99,11 +113,12 @@ TEST(BootProgram, RecordsAreCopiedInChunksOfTwelve) {
 TEST(BootProgram, StopsAtTheFirstRefusedInstruction) {
     Rig rig;
     rig.port->nack_at = 3;  // the PIO set-up
-    EXPECT_FALSE(rig.link->WriteBootProgram(2, nullptr));
+    RomAssembler program;
+    EXPECT_FALSE(WriteBoot(rig, program, 2, nullptr));
     EXPECT_EQ(rig.port->writes.size(), 3u);
     Rig silent;
     silent.port->auto_ack = false;
-    EXPECT_FALSE(silent.link->WriteBootProgram(2, nullptr));
+    EXPECT_FALSE(WriteBoot(silent, program, 2, nullptr));
     EXPECT_EQ(silent.port->writes.size(), 1u);
 }
 
@@ -111,14 +126,14 @@ TEST(RomLayout, LengthFormulasMatchWhatIsStored) {
     const Bytes home = quenlo::sim::test::Move({0, 1}, 7, {10000, 7500});
     for (int records : {0, 1, 11, 12, 13, 24, 25, 36}) {
         for (const uint8_t* h : {static_cast<const uint8_t*>(nullptr), home.data()}) {
-            Rig rig;
-            ASSERT_TRUE(rig.link->WriteBootProgram(records, h));
-            const int boot = rig.link->rom_cursor();
-            EXPECT_EQ(boot, CUsbIO::BootProgramLength(records, h ? 13 : 0)) << records;
+            RomAssembler program;
+            program.BootProgram(records, h);
+            const int boot = program.cursor();
+            EXPECT_EQ(boot, quenlo::board::BootProgramLength(records, h ? 13 : 0)) << records;
             for (int motions : {0, 1, 7}) {
-                rig.link->WriteBootProgram(records, h);
-                ASSERT_TRUE(rig.link->WriteMotionLoop(motions, 500));
-                EXPECT_EQ(rig.link->rom_cursor() - boot, CUsbIO::MotionLoopLength(motions));
+                program.BootProgram(records, h);
+                program.MotionLoop(motions, 500);
+                EXPECT_EQ(program.cursor() - boot, quenlo::board::MotionLoopLength(motions));
             }
         }
     }
@@ -126,10 +141,12 @@ TEST(RomLayout, LengthFormulasMatchWhatIsStored) {
 
 TEST(MotionLoop, CallsEachSlotWithCyclingLedPatternThenJumpsBack) {
     Rig rig;
-    ASSERT_TRUE(rig.link->WriteBootProgram(0, nullptr));
-    const uint32_t start = static_cast<uint32_t>(rig.link->rom_cursor());
+    RomAssembler program;
+    ASSERT_TRUE(WriteBoot(rig, program, 0, nullptr));
+    const uint32_t start = static_cast<uint32_t>(program.cursor());
     LogCapture log;
-    ASSERT_TRUE(rig.link->WriteMotionLoop(5, 1000));
+    program.MotionLoop(5, 1000);
+    ASSERT_TRUE(Store(*rig.link, program));
     const uint16_t patterns[5] = {0x100, 0x200, 0x300, 0x000, 0x100};
     RomProgram loop;
     loop.At(start);
@@ -138,7 +155,7 @@ TEST(MotionLoop, CallsEachSlotWithCyclingLedPatternThenJumpsBack) {
         loop.Put(Call(0x0B80 + 0x1000 * static_cast<uint32_t>(i)));
     }
     loop.Put(Jump(start));
-    EXPECT_EQ(rig.link->rom_cursor(), static_cast<int>(loop.here()));
+    EXPECT_EQ(program.cursor(), static_cast<int>(loop.here()));
     EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), start, loop.here() - start), loop.Image(start));
     std::string expected;
     for (int i = 0; i < 5; ++i) {
@@ -156,10 +173,12 @@ TEST(MotionLoop, CallsEachSlotWithCyclingLedPatternThenJumpsBack) {
 
 TEST(MotionLoop, NoMotionsIsASingleJumpToItself) {
     Rig rig;
-    ASSERT_TRUE(rig.link->WriteBootProgram(3, nullptr));
-    const uint32_t start = static_cast<uint32_t>(rig.link->rom_cursor());
+    RomAssembler program;
+    ASSERT_TRUE(WriteBoot(rig, program, 3, nullptr));
+    const uint32_t start = static_cast<uint32_t>(program.cursor());
     rig.port->writes.clear();
-    ASSERT_TRUE(rig.link->WriteMotionLoop(0, 0));
+    program.MotionLoop(0, 0);
+    ASSERT_TRUE(Store(*rig.link, program));
     ASSERT_EQ(rig.port->writes.size(), 1u);
     EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), start, 7), Jump(start));
 }
@@ -169,7 +188,9 @@ TEST(ServoSettings, RecordsStayContiguousAndTheTablePointsAtTheirRamCopies) {
     // Servo numbers 3, 37 (left out), 0 and 35.
     const int32_t motors[4] = {101, 118, 0, 117};
     LogCapture log;
-    ASSERT_TRUE(rig.link->WriteServoSettings(4, motors));
+    RomAssembler program;
+    program.ServoSettings(4, motors);
+    ASSERT_TRUE(Store(*rig.link, program));
     EXPECT_EQ(log.err(),
               "Motor 118 (servo number 37) has no place in the servo table: left out.\n");
     EXPECT_EQ(Narrative(log.out()),
@@ -184,16 +205,18 @@ TEST(ServoSettings, RecordsStayContiguousAndTheTablePointsAtTheirRamCopies) {
 
 TEST(RomTail, ReturnStaysAtTheMotionWriteAddressAndRebootWritesFiveBytes) {
     Rig rig;
-    rig.link->set_motion_write_address(0x1B80 + 26);
+    RomAssembler program;
     LogCapture log;
-    ASSERT_TRUE(rig.link->WriteReturn());
+    program.Return(0x1B80 + 26);
+    ASSERT_TRUE(Store(*rig.link, program));
     EXPECT_EQ(rig.port->writes.at(0), quenlo::sim::test::RomWrite(0x1B9A, {0x03, 0x0D, 0x10}));
-    EXPECT_EQ(rig.link->motion_write_address(), 0x1B80 + 26);
-    ASSERT_TRUE(rig.link->RebootBoard());
+    EXPECT_EQ(program.cursor(), 0);
+    ASSERT_TRUE(quenlo::board::RebootBoard(*rig.link));
     EXPECT_EQ(rig.port->writes.at(1), quenlo::sim::test::Reboot());
     EXPECT_EQ(Narrative(log.out()), " RETURN\r\nシステムリブート\nRom image forwarding end.\n");
     rig.port->nack_at = 3;
-    EXPECT_FALSE(rig.link->WriteReturn());
+    program.Return(0x1B80 + 26);
+    EXPECT_FALSE(Store(*rig.link, program));
 }
 
 }  // namespace

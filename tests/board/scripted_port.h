@@ -98,6 +98,18 @@ struct Rig {
     std::unique_ptr<CUsbIO> link;
 };
 
+// Writes what the assembler holds, with its log lines, as a transfer does;
+// false at the first write that fails.
+inline bool Store(CUsbIO& link, quenlo::board::RomAssembler& program) {
+    for (const quenlo::board::RomWrite& w : program.Take()) {
+        quenlo::LogWrite(quenlo::Stream::Out, w.before);
+        const bool ok = link.WriteRom(w.address, w.bytes.data(), static_cast<int>(w.bytes.size()));
+        quenlo::LogWrite(quenlo::Stream::Out, w.after);
+        if (!ok) return false;
+    }
+    return true;
+}
+
 // The ROM the written frames describe: address -> byte, and the number of
 // frames with sub-type 0x32.
 struct RomWrites {

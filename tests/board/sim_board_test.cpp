@@ -76,10 +76,17 @@ TEST(SimSpeedSearch, FindsTheBoardAtEachSpeed) {
             EXPECT_EQ(rig.link->IsOpen(), expected >= 0);
         }
         EXPECT_EQ(rig.port->bauds, c.bauds);
-        // Each unanswered attempt: two read time-outs with a pause between.
-        std::vector<uint32_t> slept;
-        for (size_t k = 1; k < c.bauds.size(); ++k) slept.insert(slept.end(), {1000, 10, 1000});
-        EXPECT_EQ(rig.clock.slept(), slept);
+        // Each unanswered attempt: one short wait for the acknowledge, and a
+        // line that says which speed is tried.
+        EXPECT_EQ(rig.clock.slept(), std::vector<uint32_t>(c.bauds.size() - 1, 100));
+        size_t tried = 0;
+        for (size_t at = 0;
+             (at = log.out().find("Looking for the board at ", at)) != std::string::npos; ++at)
+            ++tried;
+        EXPECT_EQ(tried, c.bauds.size());
+        EXPECT_NE(log.out().find("Looking for the board at " + std::to_string(c.bauds.back()) +
+                                 " baud: acknowledge check, answer awaited 100 ms.\n"),
+                  std::string::npos);
         // The board heard the check and the image, nothing else.
         ASSERT_EQ(rig.board.frames().size(), 2u);
         EXPECT_EQ(rig.board.frames()[0].bytes, Bytes(kAckCheck, kAckCheck + 3));
@@ -427,7 +434,7 @@ TEST(SimRestore, WritesTheSavedImageBackExactlyOrRefusesIt) {
                             [](const auto& f) { return f.bytes.size() == 255; }),
               static_cast<std::ptrdiff_t>(earlier.size() / 248));
 
-    const size_t limit = CUsbIO::RomLayoutEnd();
+    const size_t limit = quenlo::board::RomLayoutEnd();
     EXPECT_EQ(limit, 0x21B80u);  // 33 slots fit the play loop
     for (const auto& [image, line] :
          {std::pair{Bytes{}, std::string("ROMイメージが空のため転送できません\r\n")},

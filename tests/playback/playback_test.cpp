@@ -247,8 +247,9 @@ TEST(Playback, DeadlinesChainSoLateWakeUpsDoNotAddUp) {
               (std::vector<uint64_t>{0, 40 * kMs, 90 * kMs, 165 * kMs, 205 * kMs}));
 }
 
-TEST(Playback, ALostLinkStopsThePlaybackAfterThreeFailures) {
-    // The board falls silent, or the line drops, after the first command.
+TEST(Playback, ASilentBoardOrALostPortStopsThePlaybackAtOnce) {
+    // The board falls silent, or the line drops, after the first command: the
+    // second command is the last one tried, and no release is claimed.
     for (const bool hangup : {false, true}) {
         Rig rig;
         rig.ui.on_stop_button = [&rig, hangup] {
@@ -259,15 +260,15 @@ TEST(Playback, ALostLinkStopsThePlaybackAfterThreeFailures) {
         };
         const quenlo::PlaybackResult result = rig.Play(false);
         EXPECT_TRUE(result.link_lost);
-        EXPECT_EQ(result.failed_exchanges, 5);  // three commands and the release
+        EXPECT_EQ(result.failed_exchanges, 1);
         const std::string& c = rig.ui.console;
-        EXPECT_NE(
-            c.find(" モーターコマンド数 5\r\n通信エラーのため再生を中止しました\r\n frame=7 time="),
-            std::string::npos)
-            << c;
-        const std::string end = "\r\nモーター解放中\r\nモーション再生終了\r\n";
+        const std::string stop =
+            hangup ? "通信エラーのため再生を中止しました\r\n" : "ボードが応答しません\r\n";
+        EXPECT_NE(c.find(" モーターコマンド数 5\r\n" + stop + " frame="), std::string::npos) << c;
+        EXPECT_EQ(c.find("モーター解放中"), std::string::npos) << c;
+        const std::string end = "\r\nモーション再生終了\r\n";
         EXPECT_EQ(c.substr(c.size() - end.size()), end);
-        EXPECT_EQ(rig.Played().size(), hangup ? 1u : 6u);
+        EXPECT_EQ(rig.Played().size(), hangup ? 1u : 2u);
         EXPECT_FALSE(rig.state.m_bPlaying);
         EXPECT_EQ(rig.ui.controls.back(), "Play=再生");
     }

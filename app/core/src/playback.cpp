@@ -64,13 +64,15 @@ class Player {
             ui_.ConsolePrint("RCB-4HV初期化中\r\n");
             const MotionCommands first = CommandsOf(data_, 0);
             const uint32_t failed = link_.failed_exchanges();
-            link_.InitRam(first.count() > 0 ? first.at(0) : nullptr, count, motors.data());
+            board::InitRam(link_, first.count() > 0 ? first.at(0) : nullptr, count, motors.data());
             // A set-up that did not reach the board is done again next time.
             if (link_.failed_exchanges() == failed) state_.m_bBoardReady = true;
         } else {
             ui_.ConsolePrint("モーターリセット中\r\n");
-            link_.HoldAndHome(count, motors.data());
+            board::HoldAndHome(link_, count, motors.data());
         }
+        // A board that fell silent during the set-up gets nothing more.
+        if (GaveUp()) return;
         uint16_t image = link_.system_register();
         const int rate = settings_.rate_index;
         if (rate >= 0 && rate < static_cast<int>(std::size(kRates)))
@@ -114,9 +116,25 @@ class Player {
 
     // Three failures in a row stop the playback as the stop button would.
     void CheckLink() {
-        if (link_lost_ || link_.failed_in_row() < kLinkLostAfter) return;
-        link_lost_ = true;
-        ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+        if (!link_lost_ && link_.failed_in_row() >= kLinkLostAfter) {
+            link_lost_ = true;
+            ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+        }
+        GaveUp();
+    }
+
+    // A board that did not answer a command, or a port that is gone: the
+    // session ends at once.
+    bool GaveUp() {
+        if (link_lost_) return true;
+        if (link_.board_silent()) {
+            link_lost_ = true;
+            ui_.ConsolePrint("ボードが応答しません\r\n");
+        } else if (link_.port_lost()) {
+            link_lost_ = true;
+            ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+        }
+        return link_lost_;
     }
 
     // Answers when the motion started.
@@ -150,9 +168,9 @@ class Player {
             CheckLink();
             if (link_lost_) break;
             if (pacing_ == Pacing::Chained)
-                due_ = link_.WaitFramesAfter(speed, due_);
+                due_ = pacer_.WaitFramesAfter(speed, due_);
             else
-                link_.WaitFrames(speed, command_start_ms);
+                pacer_.WaitFrames(speed, command_start_ms);
         }
         const uint64_t elapsed = clock_.NowUs() - motion_start;
         ui_.ConsolePrint(" frame=%d time=%d\"%02d\r\n", frames_, Seconds(elapsed),
@@ -180,6 +198,7 @@ class Player {
     OperatorUi& ui_;
     DialogState& state_;
     CUsbIO& link_;
+    board::FramePacer pacer_{link_};
     const CDataInfo& data_;
     const PlaybackSettings settings_;
     const std::stop_token stop_;
@@ -265,14 +284,20 @@ PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSet
     const uint32_t failed_before = link->failed_exchanges();
     SetPlayControls(ui, play_all, false);
 
+    link->BeginSession();
     Player player(ui, state, *link, *state.m_pDataInfo, settings, std::move(stop), pacing);
     player.SetUpBoard();
     // The pressed button, now "中止", is the stop button.
     ui.EnableControl(play_all ? Control::PlayAll : Control::Play, true);
     player.Play();
 
-    ui.ConsolePrint("モーター解放中\r\n");
-    link->FreeServos();
+    // A silent board or a lost port gets no release, and the console does
+    // not claim one.
+    if (!link->board_silent() && !link->port_lost()) {
+        ui.ConsolePrint("モーター解放中\r\n");
+        board::FreeServos(*link);
+    }
+    link->EndSession();
     ui.ConsolePrint("モーション再生終了\r\n");
     SetPlayControls(ui, play_all, true);
     result.link_lost = player.link_lost();

@@ -57,9 +57,23 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
 
 namespace detail {
 
-bool Interrupted(OperatorUi& ui) {
+bool Interrupted(OperatorUi& ui, const CUsbIO& link) {
+    if (link.board_silent()) ui.ConsolePrint("ボードが応答しません\r\n");
     ui.ConsolePrint("転送が中断しました\r\n");
     return false;
+}
+
+bool Incomplete(OperatorUi& ui) {
+    ui.ConsolePrint("転送を中止しました: ボードのROMのプログラムは不完全です\r\n");
+    return false;
+}
+
+Session::Session(CUsbIO& link) : link_(link) {
+    link_.BeginSession();
+}
+
+Session::~Session() {
+    link_.EndSession();
 }
 
 bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
@@ -77,10 +91,10 @@ bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions
 bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
     if (options.verify) {
         const ReadBack result = CompareWritten(ui, link, options.progress);
-        if (result == ReadBack::Differs || result == ReadBack::Failed) return Interrupted(ui);
+        if (result == ReadBack::Differs || result == ReadBack::Failed) return Interrupted(ui, link);
     }
     ui.ConsolePrint("転送が終わりました\r\n");
-    if (!link.RebootBoard()) return Interrupted(ui);
+    if (!board::RebootBoard(link)) return Interrupted(ui, link);
     ui.ConsolePrint("勝手に実行します\r\n");
     ui.ConsolePrint("このツールを終了してください\r\n");
     return true;
@@ -114,19 +128,22 @@ bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& i
         ui.ConsolePrint("ROMイメージが空のため転送できません\r\n");
         return false;
     }
-    if (image.size() > CUsbIO::RomLayoutEnd()) {
+    if (image.size() > board::RomLayoutEnd()) {
         ui.ConsolePrint("ROMイメージが %zu バイト超過するため転送できません\r\n",
-                        image.size() - CUsbIO::RomLayoutEnd());
+                        image.size() - board::RomLayoutEnd());
         return false;
     }
+    detail::Session session(link);
     link.ForgetWrittenRom();
-    if (!link.StopSystem()) return detail::Interrupted(ui);
+    if (!board::StopSystem(link)) return detail::Interrupted(ui, link);
     LogOut("ROMイメージ転送\n");
     for (size_t at = 0; at < image.size(); at += kRestoreChunk) {
         const int n = static_cast<int>(std::min(kRestoreChunk, image.size() - at));
         if (!link.WriteRom(static_cast<uint32_t>(at), image.data() + at, n))
-            return detail::Interrupted(ui);
+            return detail::Interrupted(ui, link);
         ui.ShowProgress(at + static_cast<size_t>(n), image.size());
+        if (options.stop_after_block.stop_requested() && at + n < image.size())
+            return detail::Incomplete(ui);
     }
     ui.ConsolePrint("ROMイメージ %zu バイト転送OK\r\n", image.size());
     return detail::FinishTransfer(ui, link, options);

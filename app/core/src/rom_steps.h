@@ -10,8 +10,25 @@ class CUsbIO;
 
 namespace quenlo::detail {
 
-// "転送が中断しました"; answers false.
-bool Interrupted(OperatorUi& ui);
+// "転送が中断しました", after "ボードが応答しません" when the board fell
+// silent; answers false.
+bool Interrupted(OperatorUi& ui, const CUsbIO& link);
+
+// A transfer stopped between two blocks: the board holds part of the new
+// program. Answers false.
+bool Incomplete(OperatorUi& ui);
+
+// One transfer is one session of the link: a silent board ends it at once.
+class Session {
+  public:
+    explicit Session(CUsbIO& link);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+  private:
+    CUsbIO& link_;
+};
 
 // Reads ROM [0, end) and hands it to options.backup; false (nothing written)
 // when it cannot be read or kept.

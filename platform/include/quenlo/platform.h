@@ -112,6 +112,9 @@ class SerialPort {
     // Drops every byte received and not yet read: a reply that came after its
     // time-out must not pass for the answer to the next command.
     virtual void DiscardInput() = 0;
+    // Without sending or reading: false once the open port has hung up, failed
+    // or lost its device (a USB adapter pulled out).
+    virtual bool IsAlive() const { return IsOpen(); }
 };
 
 // The operating system's serial port.

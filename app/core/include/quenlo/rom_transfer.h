@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 #include "quenlo/dialog_state.h"
@@ -45,6 +46,10 @@ struct RomTransferOptions {
     std::function<bool(const std::vector<uint8_t>& rom)> backup;
     // Of the backup and the read-back (ShowProgress counts the bytes written).
     ReadProgress progress;
+    // A stop requested here ends the writes after the current block (one ROM
+    // write): no read-back, no reboot, and the console says that the board
+    // now holds an incomplete program.
+    std::stop_token stop_after_block;
 };
 
 // Writes boot program, play loop, servo settings and motion slots into the
@@ -57,6 +62,11 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
 
 // One past the last ROM byte the transfer of `content` writes.
 uint32_t RomImageEnd(const RomContent& content);
+
+// The bytes the transfer of `content` leaves in ROM from address 0 (0xFF where
+// it writes nothing), without a board: logs the layout and the program as the
+// transfer does. False, with the layout's refusals, when it does not fit.
+bool MakeRomImage(OperatorUi& ui, const RomContent& content, std::vector<uint8_t>& image);
 
 // Writes a saved ROM image back from address 0, reads it back and reboots the
 // board, as a transfer does. An empty image, or one beyond the ROM layout, is

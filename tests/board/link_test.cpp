@@ -1,6 +1,8 @@
 // The serial link: framing, hex dumps, replies, port set-up and the image on connect.
 #include <gtest/gtest.h>
 
+#include <stop_token>
+
 #include "scripted_port.h"
 
 using board_test::Rig;
@@ -271,6 +273,73 @@ TEST(WaitFrames, SleepsTheRestOfTheFramesAtThePeriodOfTheImage) {
     quenlo::board::FramePacer(*rig.link).WaitFrames(5, start);
     EXPECT_EQ(log.out(), " wait loss 32ms\r\n");
     EXPECT_EQ(rig.clock.slept().back(), 18u);
+}
+
+}  // namespace
+
+namespace {
+
+const uint8_t kAck[3] = {0x03, 0xFE, 0x01};
+
+// A job's stop request: every wait of the link is cut into steps of at most
+// 100 ms that look at it, and once it is raised the waits end at once while
+// frames still go out, so a release can be sent without awaiting its answer.
+TEST(StopToken, WaitsLookAtTheStopRequestAndEndAtOnceWhenItIsRaised) {
+    Rig rig;
+    std::stop_source stop;
+    rig.link->SetStopToken(stop.get_token());
+    EXPECT_TRUE(rig.link->SleepMs(250));
+    EXPECT_EQ(rig.clock.slept(), (std::vector<uint32_t>{100, 100, 50}));
+    rig.link->SleepUntilUs(rig.clock.NowUs() + 150000);
+    EXPECT_EQ(rig.clock.deadlines().size(), 2u);
+    rig.port->auto_ack = false;  // silent: each read waits its time-out
+    EXPECT_FALSE(rig.link->Transfer(kAck, 3));
+    EXPECT_EQ(rig.port->last_timeout, 100);
+
+    stop.request_stop();
+    const size_t slept = rig.clock.slept().size();
+    EXPECT_FALSE(rig.link->SleepMs(500));
+    quenlo::board::FramePacer(*rig.link).WaitFrames(100, rig.clock.NowMs());
+    EXPECT_EQ(rig.clock.slept().size(), slept);
+    rig.port->auto_ack = true;
+    const size_t written = rig.port->writes.size();
+    quenlo::board::FreeServos(*rig.link);
+    EXPECT_EQ(rig.port->writes.size(), written + 2);  // the release still goes out
+    EXPECT_EQ(rig.clock.slept().size(), slept);
+
+    // Without a token the link waits as it always did, in one piece.
+    Rig plain;
+    plain.port->auto_ack = false;
+    EXPECT_FALSE(plain.link->Transfer(kAck, 3));
+    EXPECT_EQ(plain.port->last_timeout, 1000);
+}
+
+// Within a session a command that got no reply in either wait means the board
+// is silent: the rest of the set-up is not sent. Outside one, every step is.
+TEST(Session, ACommandWithoutAnyReplyEndsTheSessionAtOnce) {
+    Rig rig;
+    rig.port->auto_ack = false;
+    rig.link->BeginSession();
+    const int32_t motors[2] = {0, 100};
+    EXPECT_FALSE(quenlo::board::InitRam(*rig.link, nullptr, 2, motors));
+    EXPECT_TRUE(rig.link->board_silent());
+    EXPECT_EQ(rig.port->writes.size(), 1u);
+    EXPECT_FALSE(rig.link->Transfer(kAck, 3));  // nothing more goes out
+    EXPECT_EQ(rig.port->writes.size(), 1u);
+
+    // A reply that comes in the second wait, or a refusal, is an answer.
+    Rig slow;
+    slow.link->BeginSession();
+    slow.port->auto_ack = false;
+    slow.port->reply_script = {{board_test::kTimeout, 0x04, 0xFE, 0x06, 0x08}};
+    EXPECT_TRUE(slow.link->Transfer(kAck, 3));
+    slow.port->nack_at = 2;
+    EXPECT_FALSE(slow.link->Transfer(kAck, 3));
+    EXPECT_FALSE(slow.link->board_silent());
+
+    // A new session, or a new opening, starts with the board answering.
+    rig.link->BeginSession();
+    EXPECT_FALSE(rig.link->board_silent());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The ROM transfer as the main window runs it: order, console lines, layout check.
 #include <gtest/gtest.h>
 
+#include <stop_token>
+
 #include "scripted_port.h"
 
 using board_test::DecodeRom;
@@ -104,6 +106,42 @@ TEST(WriteRomImage, RefusedWriteInterruptsTheTransferAtOnce) {
         EXPECT_EQ(std::count(ui.lines.begin(), ui.lines.end(), "勝手に実行します\r\n"), 0);
         EXPECT_NE(log.err().find("NACK"), std::string::npos);
     }
+}
+
+// A stop request ends the transfer after the block on its way: the board keeps
+// what was written, is not rebooted into it, and the console says so. A board
+// that falls silent is named before the interruption.
+TEST(WriteRomImage, AStopEndsTheTransferAfterTheCurrentBlock) {
+    struct StoppingUi : RecordingUi {
+        std::stop_source stop;
+        void ConsoleWrite(std::string_view text) override {
+            RecordingUi::ConsoleWrite(text);
+            if (text == "初期設定実行部転送OK\r\n") stop.request_stop();
+        }
+    };
+    Rig rig;
+    StoppingUi ui;
+    LogCapture log;
+    quenlo::RomTransferOptions options;
+    options.stop_after_block = ui.stop.get_token();
+    const RomContent content = Robot();
+    EXPECT_FALSE(quenlo::WriteRomImage(ui, *rig.link, content, options));
+    EXPECT_EQ(ui.lines, (Lines{"初期設定実行部転送OK\r\n",
+                               "転送を中止しました: ボードのROMのプログラムは不完全です\r\n"}));
+    // The board stop, the boot program and the play loop's first instruction.
+    const int boot_writes = DecodeRom(rig.port->writes).frames - 1;
+    EXPECT_EQ(rig.port->writes.size(), 1u + static_cast<size_t>(boot_writes) + 1u);
+    EXPECT_EQ(RomSpan(DecodeRom(rig.port->writes), 0x0800, 1), Bytes{0xFF});  // no servo table
+    EXPECT_EQ(log.out().find("システムリブート"), std::string::npos);
+
+    Rig silent;
+    RecordingUi told;
+    // The board answers the stop and the first instruction, then nothing.
+    silent.port->auto_ack = false;
+    silent.port->reply_script = {{0x04, 0x00, 0x06, 0x0A}, {0x04, 0x00, 0x06, 0x0A}};
+    EXPECT_FALSE(quenlo::WriteRomImage(told, *silent.link, content));
+    EXPECT_EQ(silent.port->writes.size(), 3u);
+    EXPECT_EQ(told.lines, (Lines{"ボードが応答しません\r\n", "転送が中断しました\r\n"}));
 }
 
 TEST(WriteRomImage, LayoutCheckAllowsExactlyWhatFits) {

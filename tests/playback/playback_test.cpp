@@ -272,6 +272,15 @@ TEST(Playback, ASilentBoardOrALostPortStopsThePlaybackAtOnce) {
         EXPECT_FALSE(rig.state.m_bPlaying);
         EXPECT_EQ(rig.ui.controls.back(), "Play=再生");
     }
+    // Silent from the start: the set-up stops at its first command.
+    Rig silent;
+    silent.board.options().silent_after = silent.board.frame_count();
+    const size_t heard = silent.board.frames().size();
+    EXPECT_TRUE(silent.Play(false).link_lost);
+    EXPECT_EQ(silent.board.frames().size(), heard + 1);
+    EXPECT_NE(silent.ui.console.find("RCB-4HV初期化中\r\nボードが応答しません\r\n end "),
+              std::string::npos)
+        << silent.ui.console;
 
     // A single refusal is logged and the playback goes on.
     Rig rig;

@@ -164,10 +164,17 @@ TEST_F(PtyPort, WriteToAFullLineStopsAtTheDeadlineWithAPartialCount) {
 
 TEST_F(PtyPort, HangUpIsAnErrorNotATimeOut) {
     auto port = MakeSystemSerialPort();
+    EXPECT_FALSE(port->IsAlive());
     ASSERT_EQ(port->Open(path_, 115200), SerialError::None);
+    // The liveness check neither reads nor sends: the waiting byte stays.
+    WriteMaster({0x42});
+    EXPECT_TRUE(port->IsAlive());
+    uint8_t b = 0;
+    ASSERT_EQ(port->ReadByte(b, 1000), 1);
+    EXPECT_EQ(b, 0x42);
     close(master_);
     master_ = -1;
-    uint8_t b = 0;
+    EXPECT_FALSE(port->IsAlive());
     EXPECT_EQ(port->ReadByte(b, 1000), -1);
     const uint8_t check[] = {0x03, 0xFE, 0x01};
     EXPECT_EQ(port->Write(check, sizeof check, 100), -1);

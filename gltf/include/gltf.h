@@ -1,13 +1,58 @@
 // quenlo::gltf: glTF 2.0 scenes (.gltf, .glb) to BAC6 models and TRA4 motions
-// and back.
+// and back (docs/gltf.md).
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "bac6_writer.h"
+#include "tra4_writer.h"
+
 namespace quenlo::gltf {
+
+// ---- Import ----------------------------------------------------------------
+
+struct ImportOptions {
+    int rate_ms = 25;  // one motion-time unit: the playback rate's period
+    int skin = 0;      // which skin gives the bones
+};
+
+struct ImportedMotion {
+    std::string name;  // the animation's name made safe for a file name
+    tra4::Motion motion;
+    int length_ms = 0;  // last key time x rate_ms: the motion's playing time
+};
+
+struct ImportResult {
+    bac6::Model model;
+    std::vector<int> bone_polygons;  // polygons per bone, in bone order
+    std::vector<ImportedMotion> motions;
+    std::vector<std::string> warnings;  // one line each, without a line end
+};
+
+// Reads a scene from a file (.glb or .gltf, told apart by content). False with
+// the reason in *error (one line) for a file that cannot be imported; the
+// result is complete only on true.
+bool ImportFile(const std::string& path, const ImportOptions& options, ImportResult& result,
+                std::string* error);
+
+// The same from memory. External buffers are looked for in base_dir; an
+// empty base_dir allows none.
+bool ImportMemory(const unsigned char* data, std::size_t size, const std::string& base_dir,
+                  const ImportOptions& options, ImportResult& result, std::string* error);
+
+// The files an import writes: DIR/STEM.bac, then DIR/STEM-NAME.tra per motion.
+std::vector<std::string> ImportPaths(const ImportResult& result, const std::string& dir,
+                                     const std::string& stem);
+
+// Writes every file of ImportPaths. Each is written aside and renamed into
+// place only when all were written, so a failure leaves none behind. False
+// with the reason in *error.
+bool WriteImport(const ImportResult& result, const std::string& dir, const std::string& stem,
+                 std::string* error);
 
 // ---- Export ----------------------------------------------------------------
 // A rigged model and its motions as the preview shows them, in the model's

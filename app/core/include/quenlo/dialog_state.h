@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <iterator>
 #include <memory>
 
 class CDataInfo;
@@ -52,6 +53,12 @@ inline constexpr RateEntry kRates[9] = {
     {"40", 2, 2}, {"45", 3, 1}, {"50", 2, 3}, {"60", 3, 2},
 };
 inline constexpr int kDefaultRate = 3;
+// The time one motion-time unit takes at a rate list index: time scale x base
+// period (the list's own text, 10 to 60 ms); the default rate's for a bad index.
+inline constexpr int RateMs(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kRates))) index = kDefaultRate;
+    return kRates[index].time_scale * (10 + 5 * kRates[index].period_code);
+}
 inline constexpr const char* kIntervalTexts[5] = {"なし", "100ms", "500ms", "1秒", "2秒"};
 inline constexpr int kIntervalMs[5] = {0, 100, 500, 1000, 2000};
 inline constexpr int kDefaultInterval = 3;

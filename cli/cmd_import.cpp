@@ -1,0 +1,86 @@
+// quenlo-cli import: a skinned glTF scene (.glb, .gltf) to a BAC6 model and
+// one TRA4 motion per animation (docs/gltf.md).
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "command.h"
+#include "console.h"
+#include "gltf.h"
+#include "quenlo/core.h"
+
+namespace quenlo::cli {
+namespace {
+
+struct Args {
+    std::string scene;
+    std::string dir = ".";
+    int rate = kDefaultRate;
+    int skin = 0;
+};
+
+std::string Plural(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int Run(const Args& args) {
+    const char* scene = args.scene.c_str();
+    gltf::ImportOptions options;
+    options.rate_ms = RateMs(args.rate);
+    options.skin = args.skin;
+    gltf::ImportResult result;
+    std::string error;
+    if (!gltf::ImportFile(args.scene, options, result, &error)) {
+        std::fprintf(stderr, "quenlo-cli import: %s: %s\n", scene, error.c_str());
+        return 1;
+    }
+    for (const std::string& w : result.warnings)
+        std::fprintf(stderr, "quenlo-cli import: %s: warning: %s\n", scene, w.c_str());
+    std::error_code ec;
+    std::filesystem::create_directories(args.dir, ec);
+    const std::string stem = std::filesystem::path(args.scene).stem().string();
+    if (!gltf::WriteImport(result, args.dir, stem, &error)) {
+        std::fprintf(stderr, "quenlo-cli import: %s\n", error.c_str());
+        return 1;
+    }
+    const std::vector<std::string> paths = gltf::ImportPaths(result, args.dir, stem);
+    const bac6::Model& model = result.model;
+    int servos = 0;
+    for (const bac6::Bone& b : model.bones) servos += b.name.size() > 1 && b.name.back() == ')';
+    std::printf("%s: %s (%s), %s\n", paths[0].c_str(),
+                Plural(static_cast<int>(model.bones.size()), "bone", "bones").c_str(),
+                Plural(servos, "servo", "servos").c_str(),
+                Plural(static_cast<int>(model.polygons.size()), "polygon", "polygons").c_str());
+    for (std::size_t b = 0; b < model.bones.size(); ++b)
+        std::printf("  bone %zu %s: %s\n", b, model.bones[b].name.c_str(),
+                    Plural(result.bone_polygons[b], "polygon", "polygons").c_str());
+    for (std::size_t m = 0; m < result.motions.size(); ++m) {
+        const gltf::ImportedMotion& motion = result.motions[m];
+        std::printf("%s: %s, %d ms\n", paths[m + 1].c_str(),
+                    Plural(static_cast<int>(motion.motion.times.size()), "key", "keys").c_str(),
+                    motion.length_ms);
+    }
+    return FinishOutput("import") ? 0 : 1;
+}
+
+std::function<int()> Define(CLI::App& sub) {
+    auto args = std::make_shared<Args>();
+    sub.add_option("SCENE", args->scene, "the scene: .glb or .gltf")->required();
+    sub.add_option("-o,--output", args->dir, "the folder to write into")
+        ->type_name("DIR")
+        ->capture_default_str();
+    AddRateOption(sub, args->rate);
+    sub.add_option("--skin", args->skin, "which skin of the scene gives the bones")
+        ->type_name("N")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    return [args] { return Run(*args); };
+}
+
+const bool registered =
+    Register({"import", "a skinned glTF scene to a BAC6 model and TRA4 motions", Define});
+
+}  // namespace
+}  // namespace quenlo::cli

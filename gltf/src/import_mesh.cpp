@@ -269,13 +269,14 @@ bool MeshBuilder::AddPrimitive(const tinygltf::Primitive& prim, const std::strin
             // The bone with the largest summed weight; the first in bone order on a tie.
             std::vector<std::pair<int, double>> sums;
             for (std::uint32_t v : t)
-                for (const auto& [b, w] : influence[v]) {
+                for (const auto& e : influence[v]) {
+                    const int b = e.first;
                     auto it = std::find_if(sums.begin(), sums.end(),
-                                           [&](const auto& e) { return e.first == b; });
+                                           [b](const auto& s) { return s.first == b; });
                     if (it == sums.end())
-                        sums.push_back({b, w});
+                        sums.push_back(e);
                     else
-                        it->second += w;
+                        it->second += e.second;
                 }
             for (const auto& [b, w] : sums)
                 if (w > best || (w == best && b < bone)) best = w, bone = b;

@@ -10,6 +10,7 @@
 #include "console.h"
 #include "gltf.h"
 #include "quenlo/core.h"
+#include "quenlo/platform.h"
 
 namespace quenlo::cli {
 namespace {
@@ -41,6 +42,12 @@ int Run(const Args& args) {
     std::error_code ec;
     std::filesystem::create_directories(args.dir, ec);
     const std::string stem = std::filesystem::path(args.scene).stem().string();
+    for (const std::string& path : gltf::ImportPaths(result, args.dir, stem))
+        if (SameFile(args.scene, path)) {
+            std::fprintf(stderr, "quenlo-cli import: %s: the output %s is the scene itself\n",
+                         scene, path.c_str());
+            return 1;
+        }
     if (!gltf::WriteImport(result, args.dir, stem, &error)) {
         std::fprintf(stderr, "quenlo-cli import: %s\n", error.c_str());
         return 1;

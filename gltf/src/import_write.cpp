@@ -1,11 +1,9 @@
-// Writing an import's files: all aside first, then renamed into place, so a
-// failure leaves none of them behind.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+// Writing an import's files: every one to its temporary file first, then all
+// put in place, so a refusal or a failed write leaves none behind.
+#include <memory>
 
 #include "gltf.h"
+#include "quenlo/platform.h"
 
 namespace quenlo::gltf {
 
@@ -23,26 +21,19 @@ bool WriteImport(const ImportResult& result, const std::string& dir, const std::
             if (error) *error = paths[i + 1] + ": " + why;
             return false;
         }
-    std::vector<std::string> parts;
-    auto discard = [&] {
-        for (const std::string& p : parts) std::remove(p.c_str());
-    };
+    // The temporary files are removed by their destructors until committed.
+    std::vector<std::unique_ptr<OutputFile>> files;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string part = paths[i] + ".part";
-        parts.push_back(part);
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        out.write(texts[i].data(), static_cast<std::streamsize>(texts[i].size()));
-        out.close();
-        if (!out) {
-            if (error) *error = "cannot write " + part + ": " + std::strerror(errno ? errno : EIO);
-            discard();
+        files.push_back(std::make_unique<OutputFile>(paths[i]));
+        OutputFile& f = *files.back();
+        if (!f.Open() || !f.Write(texts[i].data(), texts[i].size())) {
+            if (error) *error = f.error();
             return false;
         }
     }
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        if (std::rename(parts[i].c_str(), paths[i].c_str()) != 0) {
-            if (error) *error = "cannot write " + paths[i] + ": " + std::strerror(errno);
-            discard();
+    for (auto& f : files)
+        if (!f->Commit()) {
+            if (error) *error = f->error();
             return false;
         }
     return true;

@@ -95,6 +95,36 @@ TEST(CliImport, WritesTheModelAndMotionsThatPlayTheAngles) {
     EXPECT_NE(info.find("bones: 4 (2 with a motor)"), std::string::npos) << info;
 }
 
+// The robot Blender made (tools/blender/rigged_robot.py): at 0.4 s the right
+// shoulder (ID-01, servo 2) stands +40 degrees forward in swing, the left one
+// (OD-01R, servo 3) mirrored, and the right elbow (ID-03, servo 6) -60 in reach.
+TEST(CliImport, BlenderRobotPlaysTheAnglesBlenderShows) {
+    TempDir dir;
+    const std::string o = dir / "out";
+    std::string out;
+    ASSERT_EQ(
+        RunCommand(std::string(QUENLO_CLI) + " import " GLTF_TEST_DATA "/blender_robot.glb -o " +
+                       o + " 2>/dev/null",
+                   &out),
+        0)
+        << out;
+    EXPECT_NE(out.find(o + "/blender_robot.bac: 6 bones (5 servos), 72 polygons\n"),
+              std::string::npos)
+        << out;
+    std::string frames;
+    ASSERT_EQ(
+        RunCommand(std::string(QUENLO_CLI) + " frames " + o + "/blender_robot.bac " + o +
+                       "/blender_robot-swing.tra " + o + "/blender_robot-reach.tra 2>/dev/null",
+                   &frames),
+        0);
+    const auto pos = Positions(frames);
+    // Servos 0, 2, 3, 6, 7 in each frame; swing has 21 keys, reach 11.
+    ASSERT_EQ(pos.size(), 32u);
+    EXPECT_EQ(pos[0], (std::vector<int>{7500, 7500, 7500, 7500, 7500}));
+    EXPECT_EQ(pos[10], (std::vector<int>{7500, 8685, 6314, 7500, 7500}));
+    EXPECT_EQ(pos[21 + 10], (std::vector<int>{7500, 7500, 7500, 5722, 7500}));
+}
+
 TEST(CliImport, ARefusedSceneWritesNothing) {
     TempDir dir;
     Arm arm = MakeArm();

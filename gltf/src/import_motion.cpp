@@ -18,6 +18,16 @@ constexpr double kMm = 1000.0;
 constexpr double kPi = 3.14159265358979323846;
 constexpr std::size_t kMaxMotionName = 100;
 
+// What the file's single-precision numbers leave of a zero after the rest
+// frames are taken off: a unit vector's component, millimetres, degrees.
+// Such a value is written as 0, so that a joint swinging in a plane of its
+// axes stays in it: the conversion takes the sign of a roll joint's angle
+// from a component that is zero in the plane.
+constexpr double kUnitNoise = 1e-6, kMmNoise = 1e-3, kDegreeNoise = 1e-4;
+float Settled(double v, double noise) {
+    return std::fabs(v) < noise ? 0.0f : static_cast<float>(v);
+}
+
 enum class Interp { Step, Linear, Cubic };
 
 // One sampler's keyframes, read once.
@@ -245,9 +255,11 @@ bool BuildMotions(const Scene& scene, const Skeleton& sk, const ImportOptions& o
                 if (roll > 180) roll -= 360;
                 if (roll <= -180) roll += 360;
                 tra4::Key& key = bone.keys[k++];
-                key.rotate = {float(-d.x), float(d.z), float(d.y)};
-                key.translate = {float(-o.x), float(o.z), float(o.y)};
-                key.roll = float(roll);
+                key.rotate = {Settled(-d.x, kUnitNoise), Settled(d.z, kUnitNoise),
+                              Settled(d.y, kUnitNoise)};
+                key.translate = {Settled(-o.x, kMmNoise), Settled(o.z, kMmNoise),
+                                 Settled(o.y, kMmNoise)};
+                key.roll = Settled(roll, kDegreeNoise);
             }
         }
         const std::string reason = tra4::Check(motion);

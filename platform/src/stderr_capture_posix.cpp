@@ -1,10 +1,16 @@
-// Standard error through a pipe: a reader thread passes every chunk on to the
-// real standard error and hands complete lines to the callback.
+// Standard error through a pipe: a reader thread hands complete lines to the
+// callback and queues every chunk for a forwarder thread, which passes it on
+// to the real standard error. The queue is bounded: while the real standard
+// error does not take its bytes, what does not fit is dropped and counted, so
+// neither the reader (nor Sync, nor the window behind it) waits for it.
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -27,13 +33,68 @@ struct StderrCapture::Impl {
     bool busy = false;  // a chunk is out of the pipe but not yet delivered
     std::string partial;
 
-    void Deliver(const char* data, size_t n) {
-        for (size_t done = 0; done < n;) {
-            const ssize_t w = ::write(real_stderr, data + done, n - done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) break;  // the real standard error is gone: the lines still count
+    // The forwarder's queue.
+    static constexpr size_t kQueueLimit = size_t{1} << 20;
+    std::thread forwarder;
+    std::mutex queue_mutex;
+    std::condition_variable queue_filled;
+    std::string queue;
+    bool closing = false;
+    std::atomic<bool> stopping{false};
+    std::atomic<size_t> dropped{0};
+
+    void Queue(const char* data, size_t n) {
+        {
+            std::lock_guard lock(queue_mutex);
+            if (queue.size() + n > kQueueLimit) {
+                dropped += static_cast<size_t>(std::count(data, data + n, '\n'));
+                return;
+            }
+            queue.append(data, n);
+        }
+        queue_filled.notify_one();
+    }
+
+    // Writes text to the real standard error a pipe's atomic write at a time,
+    // waiting for it to take them; once the capture ends it waits at most
+    // 100 ms. Answers how much was written.
+    size_t WriteOut(std::string_view text) {
+        size_t done = 0;
+        while (done < text.size()) {
+            pollfd p{real_stderr, POLLOUT, 0};
+            const int ready = poll(&p, 1, 100);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) break;  // gone
+            if (ready == 0) {
+                if (stopping) break;
+                continue;
+            }
+            const size_t n = std::min<size_t>(text.size() - done, PIPE_BUF);
+            const ssize_t w = ::write(real_stderr, text.data() + done, n);
+            if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (w <= 0) break;
             done += static_cast<size_t>(w);
         }
+        return done;
+    }
+
+    void RunForwarder() {
+        std::unique_lock lock(queue_mutex);
+        while (true) {
+            queue_filled.wait(lock, [&] { return closing || !queue.empty(); });
+            if (queue.empty()) return;
+            const std::string out = std::move(queue);
+            queue.clear();
+            lock.unlock();
+            const size_t done = WriteOut(out);
+            if (done < out.size())
+                dropped += static_cast<size_t>(std::count(out.begin() + done, out.end(), '\n'));
+            lock.lock();
+        }
+    }
+
+    void Deliver(const char* data, size_t n) {
+        Queue(data, n);
         partial.append(data, n);
         size_t start = 0;
         for (size_t nl; (nl = partial.find('\n', start)) != std::string::npos; start = nl + 1) {
@@ -106,6 +167,7 @@ StderrCapture::StderrCapture(LineSink line) : impl_(std::make_unique<Impl>()) {
     impl_->read_end = fds[0];
     fcntl(impl_->read_end, F_SETFL, fcntl(impl_->read_end, F_GETFL) | O_NONBLOCK);
     impl_->reader = std::thread([impl = impl_.get()] { impl->Run(); });
+    impl_->forwarder = std::thread([impl = impl_.get()] { impl->RunForwarder(); });
 }
 
 StderrCapture::~StderrCapture() {
@@ -116,6 +178,13 @@ StderrCapture::~StderrCapture() {
         while (::write(impl_->stop[1], &stop, 1) < 0 && errno == EINTR) {
         }
         impl_->reader.join();
+        impl_->stopping = true;
+        {
+            std::lock_guard lock(impl_->queue_mutex);
+            impl_->closing = true;
+        }
+        impl_->queue_filled.notify_one();
+        impl_->forwarder.join();
     }
     for (int fd : {impl_->read_end, impl_->real_stderr, impl_->stop[0], impl_->stop[1]})
         if (fd >= 0) close(fd);
@@ -123,6 +192,10 @@ StderrCapture::~StderrCapture() {
 
 bool StderrCapture::active() const {
     return impl_->reader.joinable();
+}
+
+size_t StderrCapture::dropped_lines() const {
+    return impl_->dropped;
 }
 
 void StderrCapture::Sync() {

@@ -77,6 +77,46 @@ TEST(StderrCapture, LinesArriveInOrderAndPassThroughWithoutBlockingTheWriter) {
     EXPECT_EQ(limit.End(), "");
 }
 
+// A real standard error that takes nothing (a full pipe nobody reads): every
+// line still reaches the callback, Sync and the end of the capture return, and
+// the lines the real one missed are counted.
+TEST(StderrCapture, AStalledRealStandardErrorDropsItsLinesNotTheConsoles) {
+    int stalled[2];
+    ASSERT_EQ(pipe2(stalled, O_NONBLOCK), 0);
+    while (write(stalled[1], std::string(4096, 'f').data(), 4096) > 0) {
+    }
+    fcntl(stalled[1], F_SETFL, 0);  // a writer would now block
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(stalled[1], 2);
+
+    std::mutex mutex;
+    size_t count = 0;
+    std::string last;
+    constexpr int kLines = 20000;  // 2 MB: beyond the pipe and the forwarding queue
+    {
+        StderrCapture capture([&](std::string_view line) {
+            std::lock_guard lock(mutex);
+            ++count;
+            last = line;
+        });
+        ASSERT_TRUE(capture.active());
+        for (int i = 0; i < kLines; ++i)
+            std::fprintf(stderr, "line %05d %s\n", i, std::string(89, 'x').c_str());
+        capture.Sync();
+        {
+            std::lock_guard lock(mutex);
+            EXPECT_EQ(count, size_t{kLines});
+            EXPECT_EQ(last.substr(0, 10), "line 19999");
+        }
+        EXPECT_GT(capture.dropped_lines(), 0u);
+    }
+    dup2(saved, 2);
+    close(saved);
+    close(stalled[0]);
+    close(stalled[1]);
+}
+
 // Root may open any device, so the permission case is checked by its text.
 TEST(SerialOpenReason, PermissionNamesTheGroupThatOwnsTheDevice) {
     EXPECT_EQ(SerialOpenReason("/nonexistent/ttyUSB7", EACCES),

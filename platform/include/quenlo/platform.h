@@ -200,10 +200,12 @@ bool SameFile(const std::string& a, const std::string& b);
 
 // ---- Standard error --------------------------------------------------------
 // Routes file descriptor 2 through a pipe while it lives. Its own thread drains
-// the pipe, passes every chunk on to the real standard error and hands each
-// complete line (without its line end) to `line`. That callback runs on the
-// reader thread and must not wait for another thread, so that a writer of
-// much output on any thread never blocks for good.
+// the pipe and hands each complete line (without its line end) to `line`;
+// another passes every chunk on to the real standard error. That callback runs
+// on the reader thread and must not wait for another thread, so that a writer
+// of much output on any thread never blocks for good. When the real standard
+// error stalls, what it has not taken beyond 1 MiB is dropped for it (never
+// for `line`) and counted.
 class StderrCapture {
   public:
     using LineSink = std::function<void(std::string_view line)>;
@@ -217,6 +219,8 @@ class StderrCapture {
     // Returns once every line written to fd 2 before the call has been handed
     // to the callback, so it can be shown in order with what follows it.
     void Sync();
+    // Lines the real standard error did not get because it stalled.
+    size_t dropped_lines() const;
 
   private:
     struct Impl;

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -138,6 +139,18 @@ inline std::vector<std::vector<uint8_t>> TraceFrames(const std::string& path) {
         frames.push_back(frame);
     }
     return frames;
+}
+
+// When each frame of the trace arrived (microseconds, the monotonic clock).
+inline std::vector<uint64_t> TraceTimes(const std::string& path) {
+    std::vector<uint64_t> times;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const size_t t = line.find("\"t_us\": ");
+        if (t != std::string::npos && line.find("\"rx\": \"") != std::string::npos)
+            times.push_back(std::strtoull(line.c_str() + t + 8, nullptr, 10));
+    }
+    return times;
 }
 
 }  // namespace quenlo::sim::test

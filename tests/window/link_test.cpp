@@ -3,9 +3,16 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QtTest/QTest>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "conversion.h"
+#include "mviewer.h"
 #include "sim_process.h"
 #include "window_fixture.h"
 
@@ -260,6 +267,64 @@ TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
     EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_EQ(dlg_->state().m_pDataInfo, nullptr);
     EXPECT_TRUE(Console().ends_with("このツールを終了してください\n")) << Console();
+}
+
+// How late the latest of `commands` reached the board, in microseconds, in a
+// trace whose frames from `from` on hold them: each is due its frames (10 ms
+// each) after the previous one's due time, counted from the first.
+int64_t WorstLateness(const std::string& trace, size_t from,
+                      const std::vector<std::vector<uint8_t>>& commands) {
+    const auto frames = TraceFrames(trace);
+    const auto times = quenlo::sim::test::TraceTimes(trace);
+    size_t first = from;
+    while (first < frames.size() && frames[first] != commands.front()) ++first;
+    EXPECT_LE(first + commands.size(), std::min(frames.size(), times.size()));
+    if (first + commands.size() > std::min(frames.size(), times.size())) return INT64_MAX;
+    int64_t worst = 0;
+    uint64_t due = times[first];
+    for (size_t j = 0; j < commands.size(); ++j) {
+        EXPECT_EQ(frames[first + j], commands[j]) << j;
+        worst = std::max(worst, int64_t(times[first + j]) - int64_t(due));
+        due += uint64_t(commands[j][7]) * 10000;
+    }
+    return worst;
+}
+
+// The window's thread held up for 200 ms in the middle of a playback (as a
+// heavy paint or a conversion would): the robot does not see it. On a quiet
+// machine every command leaves no more than 2 ms after its due time; a loaded
+// one is late by itself (quenlo-cli too), so after three tries the block must
+// still not reach the robot: less than a quarter of it. The pacing benchmark
+// measures the figures.
+TEST_F(LinkTest, ABusyWindowDoesNotDelayTheRobot) {
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string trace = dir_ / "trace";
+    dlg_->SelectPort(-1, Board(sim, {"--trace", trace}));
+    ASSERT_TRUE(WaitForLink());
+    Convert(0);  // 10 ms frames
+    const CDataInfo& data = *dlg_->state().m_pDataInfo;
+    const int bow = data.FindMotion(0);
+    std::vector<std::vector<uint8_t>> commands;
+    for (int j = 0; j < data.GetFrameCount(bow); ++j) {
+        const uint8_t* c = data.GetFrameCommand(bow, j);
+        commands.emplace_back(c, c + c[0]);
+    }
+    // The panel not shown, the preview paints nothing: software OpenGL would
+    // otherwise take the processors from the playback, which is the
+    // benchmark's business, not this test's.
+    dlg_->viewer()->hide();
+    int64_t window_late = INT64_MAX;
+    for (int run = 0; run < 3 && window_late > 2000; ++run) {
+        const size_t before = TraceFrames(trace).size();
+        Ctl<QPushButton>(1015)->click();
+        ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 4; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the window is busy
+        ASSERT_TRUE(WaitFor([&] { return !dlg_->LivePlaybackRunning(); }));
+        window_late = std::min(window_late, WorstLateness(trace, before, commands));
+    }
+    EXPECT_LT(window_late, 50000);
+    if (window_late > 2000)
+        std::printf("busy window: %lld us late at worst\n", (long long)window_late);
 }
 
 // Play and Play all drive the board; the button that started a playback stops

@@ -157,9 +157,12 @@ TEST_F(PreviewPanel, APreviewThreadWaitsForItsFrameUntilTheWindowCloses) {
     painted.join();
     EXPECT_EQ(answer, 1);
 
-    // Not served: closing releases it without a frame.
+    // Not served: closing releases a thread that waits, without a frame. No
+    // event is served meanwhile, so the frame it asked for is never painted.
     answer = -1;
+    const uint64_t asked = viewer_->frames_requested();
     std::thread waiting([&] { answer = viewer_->RepaintAndWait(); });
+    while (viewer_->frames_requested() == asked) std::this_thread::yield();
     viewer_->StopWaiting();
     waiting.join();
     EXPECT_EQ(answer, 0);
@@ -191,8 +194,9 @@ TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
     ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
     ASSERT_TRUE(dlg_->state().m_bConverted);
     mark = Console().size();
+    const uint64_t painted = viewer_->frames_painted();
     dlg_->StartPreview(false);
-    WaitFor([] { return false; }, 300);
+    ASSERT_TRUE(WaitFor([&] { return viewer_->frames_painted() > painted + 2; }));
     dlg_->reject();  // the close button
     EXPECT_FALSE(dlg_->state().m_bPlaying);
     EXPECT_EQ(dlg_->renderer(), nullptr);

@@ -42,6 +42,11 @@ class CMviewer : public QOpenGLWidget {
     void StopWaiting();
     // Frames painted so far.
     uint64_t frames_painted() const { return frames_painted_; }
+    // Frames the preview thread has asked for so far.
+    uint64_t frames_requested() {
+        const std::lock_guard<std::mutex> lock(frame_mutex_);
+        return requested_;
+    }
 
   protected:
     void initializeGL() override;

@@ -316,9 +316,16 @@ TEST(Playback, RefusalsLeaveTheWindowAsItWas) {
     EXPECT_EQ(rig.ui.console, "操作は無効です\r\n");
     rig.state.m_bLinkBusy = false;
     rig.state.m_nLinkSpeed = -1;
-    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state), quenlo::PlaybackStart::PreviewOnly);
+    Rig alone;
+    alone.state.m_nLinkSpeed = -1;
+    EXPECT_EQ(quenlo::StartPlayback(alone.ui, alone.state), quenlo::PlaybackStart::PreviewOnly);
+    EXPECT_FALSE(alone.state.m_bPlaying);
+    EXPECT_FALSE(alone.state.m_bRobotActive);
+    // Alone and without a conversion: said, and the window stays idle.
+    rig.ui.console.clear();
+    EXPECT_EQ(quenlo::StartPlayback(rig.ui, rig.state), quenlo::PlaybackStart::Refused);
+    EXPECT_EQ(rig.ui.console, "変換されていません\r\n");
     EXPECT_FALSE(rig.state.m_bPlaying);
-    EXPECT_FALSE(rig.state.m_bRobotActive);
 }
 
 }  // namespace

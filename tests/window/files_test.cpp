@@ -77,7 +77,7 @@ TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
                   File("notes.txt") + "は、TRAファイルではありません\n TRA = " + File("wave.TRA") +
                   "\n");
     EXPECT_EQ(List()->Paths(), (std::vector<std::string>{File("bow.tra"), File("wave.TRA")}));
-    EXPECT_TRUE(Enabled(1017));
+    EXPECT_FALSE(Enabled(1017)) << "two motions, but nothing converted to play";
 
     // The model arrives: converted at once. wave.TRA does not exist.
     ASSERT_TRUE(DropBac({File("robot.bac")}));
@@ -98,6 +98,7 @@ TEST_F(FilesTest, DropsOnTheMotionListConvertOnceBothArePresent) {
     ASSERT_TRUE(DropTra({File("wave.tra"), File("wave.tra")}));  // the same file twice: two entries
     EXPECT_EQ(List()->count(), 3);
     EXPECT_TRUE(Converted());
+    EXPECT_TRUE(Enabled(1017));
     EXPECT_NE(ConsoleSince(mark).find("BAC解析中\nTRA#0解析中\nTRA#1解析中\nTRA#2解析中\n"),
               std::string::npos);
     EXPECT_TRUE(ConsoleSince(mark).ends_with("変換成功\n"));
@@ -157,6 +158,7 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     ASSERT_TRUE(DropBac({File("robot.bac")}));
     ASSERT_TRUE(DropTra({File("bow.tra"), File("wave.tra"), File("walk.tra")}));
     ASSERT_TRUE(Converted());
+    EXPECT_TRUE(Enabled(1017));
     const std::vector<std::string> order = List()->Paths();
 
     auto answer = [this](const std::function<void()>& action) {
@@ -186,11 +188,14 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     EXPECT_EQ(List()->Paths(), (std::vector<std::string>{order[1], order[0], order[2]}));
     EXPECT_EQ(List()->currentRow(), 0);
     EXPECT_TRUE(Dropped()) << "a move drops the conversion and does not convert";
+    EXPECT_FALSE(Enabled(1017) || Enabled(1003)) << "nothing converted to play or write";
     EXPECT_EQ(answer([this] { dlg_->MoveDown(); }), File("wave.tra") + "を移動\n");
     EXPECT_EQ(List()->Paths(), order);
 
     List()->setCurrentRow(2);
     EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), File("walk.tra") + "を削除\n");
+    EXPECT_FALSE(Enabled(1017)) << "two entries, but their conversion is gone";
+    dlg_->Convert();
     EXPECT_TRUE(Enabled(1017));
     List()->setCurrentRow(0);
     dlg_->DeleteEntry();

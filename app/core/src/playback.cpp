@@ -140,6 +140,7 @@ class Player {
     // Answers when the motion started.
     uint64_t PlayMotion(int m) {
         ui_.ConsolePrint("モーション #%d 再生\r\n", m);
+        ui_.ShowPlayingMotion(m);
         const MotionCommands commands = CommandsOf(data_, m);
         const int count = commands.count();
         ui_.ConsolePrint(" モーターコマンド数 %d\r\n", count);
@@ -227,6 +228,11 @@ PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state) {
     state.m_bCommandSent = false;
     state.m_nCommandIndex = 0;
     if (!state.LinkOpen() || !state.m_pUsbIO) {
+        // The preview alone has nothing to play either: said, and nothing starts.
+        if (!state.m_pDataInfo) {
+            ui.ConsolePrint("変換されていません\r\n");
+            return PlaybackStart::Refused;
+        }
         state.m_bRobotActive = false;
         return PlaybackStart::PreviewOnly;
     }

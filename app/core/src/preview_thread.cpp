@@ -77,7 +77,10 @@ class PreviewPlayer {
     // Plays one motion-list entry; answers how much sooner than planned it
     // ended (ms, negative when late).
     int PlayMotion(int motion) {
-        if (!robot_) ui_.ConsolePrint("モーション #%d 再生\r\n", motion);
+        if (!robot_) {
+            ui_.ConsolePrint("モーション #%d 再生\r\n", motion);
+            ui_.ShowPlayingMotion(motion);
+        }
         // The store holds no record for an entry whose file gave no values.
         const int record = data_.FindMotion(motion);
         data_.set_current_motion(record);

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <filesystem>
+#include <utility>
 
 #include "drop_targets.h"
 #include "port_combo.h"
@@ -55,7 +57,10 @@ void CQuenloDlg::SelectPort(int index, const std::string& port_text) {
     }
     StartLinkWork([this, name = *port](std::stop_token) {
         const int speed = quenlo::ConnectBoard(ui_, *state_.m_pUsbIO, name.c_str());
-        return [this, speed] { quenlo::EndSelectPort(ui_, state_, speed); };
+        return [this, speed, name] {
+            quenlo::EndSelectPort(ui_, state_, speed);
+            link_port_ = speed >= 0 ? name : std::string();
+        };
     });
 }
 
@@ -90,9 +95,23 @@ void CQuenloDlg::StartLinkWork(quenlo::qt::WorkerThread::Body body) {
     if (!started) end();  // closing: nothing starts
 }
 
+// About once a second while the link is open and idle: the port is looked at
+// without sending anything. A device node that is gone (unplugged, or the
+// simulator ended) closes the link, as the first entry would.
+void CQuenloDlg::WatchLink() {
+    if (!state_.LinkOpen() || state_.m_bLinkBusy || state_.m_bPlaying || link_port_.empty()) return;
+    std::error_code error;
+    if (std::filesystem::exists(quenlo::SerialDevicePath(link_port_), error) || error) return;
+    Operation operation(*this);
+    const std::string port = std::exchange(link_port_, std::string());
+    state_.m_pUsbIO.reset();  // closes the port
+    state_.m_nLinkSpeed = -1;
+    ui_.SetPortEntry0("未接続");
+    ui_.SelectPortEntry(0);
+    ui_.ConsolePrint("ポートが切断されました: %s\r\n", port.c_str());
+    ApplyPlayButtons();
+}
+
 void CQuenloDlg::ApplyLinkControls() {
-    const bool free = !state_.m_bLinkBusy;
-    port_list_->setEnabled(free);
-    rom_button_->setEnabled(free);
     ApplyPlayButtons();
 }

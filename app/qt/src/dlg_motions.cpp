@@ -142,9 +142,9 @@ void CQuenloDlg::RateChanged() {
 
 void CQuenloDlg::ResetConversion() {
     state_.m_pDataInfo.reset();
+    state_.m_bConverted = false;
     convert_button_->setEnabled(true);
     EnablePlay(false);
-    state_.m_bConverted = false;
 }
 
 void CQuenloDlg::Convert() {
@@ -167,7 +167,7 @@ void CQuenloDlg::TryAutoConversion() {
 void CQuenloDlg::TakeConversion(std::unique_ptr<CDataInfo> data) {
     if (!data) return;  // the failure exit: no conversion, Convert enabled
     state_.m_pDataInfo = std::move(data);
+    state_.m_bConverted = true;
     convert_button_->setEnabled(false);
     EnablePlay(true);
-    state_.m_bConverted = true;
 }

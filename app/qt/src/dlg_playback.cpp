@@ -2,6 +2,7 @@
 // it runs, stop it. The motion worker runs the core's PlayMotions with the
 // settings taken when the button was pressed; the playback ends here, once
 // everything it posted has been shown.
+#include <QPushButton>
 #include <utility>
 
 #include "preview_gl.h"
@@ -27,6 +28,7 @@ void CQuenloDlg::PlayPressed(bool play_all) {
                 quenlo::PlayMotions(ui_, state_, settings, std::move(stop));
                 return [this] {
                     quenlo::EndPlayback(state_);
+                    ApplyPlayButtons();
                     EndOperation();
                 };
             });
@@ -43,4 +45,9 @@ void CQuenloDlg::PlayPressed(bool play_all) {
     }
     // With the live thread the preview follows the robot; without, it plays alone.
     StartPreview(settings);
+    if (!state_.m_bPlaying) return;
+    // Stoppable from now on, through the board's set-up too.
+    playing_all_ = play_all;
+    (play_all ? play_all_button_ : play_button_)->setText("中止");
+    ApplyPlayButtons();
 }

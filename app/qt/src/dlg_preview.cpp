@@ -41,7 +41,9 @@ void CQuenloDlg::StartPreview(const quenlo::PlaybackSettings& settings) {
         preview_worker_.Start([this, scene, settings, alone](std::stop_token stop) {
             quenlo::AnimatePreview(ui_, state_, *scene, settings, std::move(stop));
             return [this, alone] {
-                if (alone) quenlo::EndPlayback(state_);
+                if (!alone) return;
+                quenlo::EndPlayback(state_);
+                ApplyPlayButtons();
             };
         });
     if (!started && alone) state_.m_bPlaying = false;

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 #include <algorithm>
 
 #include "about_dlg.h"
@@ -236,6 +237,10 @@ void CQuenloDlg::ConnectControls() {
     connect(play_button_, &QPushButton::clicked, this, [this] { PlayPressed(false); });
     connect(play_all_button_, &QPushButton::clicked, this, [this] { PlayPressed(true); });
 
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this] { WatchLink(); });
+    watch->start(1000);
+
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] { ShowAbout(); });
 }
@@ -320,9 +325,17 @@ void CQuenloDlg::EnablePlayAll(bool enable) {
     ApplyPlayButtons();
 }
 
+// The buttons offer what would work now. While a playback runs only the button
+// that started it (reading "中止") does; the ROM and the port list wait for its
+// end, and the ROM needs a conversion and a board.
 void CQuenloDlg::ApplyPlayButtons() {
-    play_button_->setEnabled(play_enabled_ && !state_.m_bLinkBusy);
-    play_all_button_->setEnabled(play_all_enabled_ && !state_.m_bLinkBusy);
+    const bool playing = state_.m_bPlaying;
+    const bool free = !state_.m_bLinkBusy && !playing;
+    const bool converted = state_.m_bConverted && state_.m_pDataInfo;
+    play_button_->setEnabled(playing ? !playing_all_ : free && converted && play_enabled_);
+    play_all_button_->setEnabled(playing ? playing_all_ : free && converted && play_all_enabled_);
+    rom_button_->setEnabled(free && converted && state_.LinkOpen());
+    port_list_->setEnabled(free);
 }
 
 bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -156,6 +156,8 @@ class CQuenloDlg : public QDialog {
     // are off meanwhile.
     void StartLinkWork(quenlo::qt::WorkerThread::Body body);
     void ApplyLinkControls();
+    // Notices a board that has gone while the link is idle.
+    void WatchLink();
 
     using PortCombo = quenlo::qt::PortCombo;
     QPlainTextEdit* console_ = nullptr;
@@ -183,6 +185,8 @@ class CQuenloDlg : public QDialog {
 
     bool play_enabled_ = false;  // by the conversion rules
     bool play_all_enabled_ = false;
+    std::string link_port_;     // the port of the open link
+    bool playing_all_ = false;  // the playback running was started by Play all
     int busy_depth_ = 0;
     bool closing_ = false;
 

@@ -90,6 +90,10 @@ void WindowUi::ShowProgress(size_t done, size_t total) {
     });
 }
 
+void WindowUi::ShowPlayingMotion(int entry) {
+    Show([this, entry] { dlg_.motion_list_->setCurrentRow(entry); });
+}
+
 // Read when a playback starts, on the window's thread.
 int WindowUi::SelectedMotion() {
     return dlg_.motion_list_->currentRow();
@@ -121,7 +125,7 @@ void WindowUi::EnableControl(Control control, bool enable) {
             case Control::Delete:
                 return dlg_.delete_button_->setEnabled(enable);
             case Control::PortList:
-                return dlg_.port_list_->setEnabled(enable);
+                return dlg_.ApplyPlayButtons();  // follows the playback and the link
             case Control::RateList:
                 return dlg_.rate_list_->setEnabled(enable);
         }

@@ -26,6 +26,7 @@ class WindowUi : public OperatorUi {
     void SelectPortEntry(int index) override;
     void ShowLinkSpeeds(int serial, int servo) override;
     void ShowProgress(size_t done, size_t total) override;
+    void ShowPlayingMotion(int entry) override;
     int SelectedMotion() override;
     int MotionCount() override;
     int RateIndex() override;

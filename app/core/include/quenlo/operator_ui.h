@@ -56,6 +56,8 @@ class OperatorUi {
     virtual void ShowLinkSpeeds(int /*serial*/, int /*servo*/) {}
     // Bytes of a ROM transfer written so far, of the whole image.
     virtual void ShowProgress(size_t /*done*/, size_t /*total*/) {}
+    // A playback starts the motion of this motion-list entry.
+    virtual void ShowPlayingMotion(int /*entry*/) {}
 
     // What a playback reads from the window. The first three are read once, on
     // the user-interface thread, when the playback starts (ReadPlaybackSettings);

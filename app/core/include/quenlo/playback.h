@@ -29,7 +29,7 @@ PlaybackSettings ReadPlaybackSettings(OperatorUi& ui, bool play_all);
 // closing the window, asks that thread to stop; once its end has been
 // handled, EndPlayback.
 enum class PlaybackStart {
-    Refused,      // link work is running; the operator has been told
+    Refused,      // link work is running, or nothing to play alone; the operator has been told
     PreviewOnly,  // no link: the preview plays alone
     Live,         // m_bPlaying and m_bLiveRunning are set: run PlayMotions
 };

@@ -8,9 +8,11 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
+#include "close_signals.h"
 #include "conversion.h"
 #include "mviewer.h"
 #include "sim_process.h"
@@ -254,25 +256,55 @@ TEST_F(LinkTest, ClosingDuringAConnectionAttemptOrATransfer) {
     EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_NE(Console().find(pty + " 接続成功\n"), std::string::npos) << "served while closing";
 
-    // A new window; the transfer's replies come late.
-    dlg_.reset();  // one window at a time captures standard error
-    dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
-    dlg_->show();
-    Convert(quenlo::kDefaultRate);
+    // A new window; the transfer's replies come late. A kill asks to close: the
+    // window stays and says why. A second request asks whether to stop now;
+    // no: the transfer ends with its read-back and reboot, then the window closes.
+    auto transfer = [this](SimProcess& board) {
+        dlg_.reset();  // one window at a time captures standard error
+        dlg_ = std::make_unique<CQuenloDlg>(nullptr, [this] { return devices_; });
+        dlg_->show();
+        ASSERT_TRUE(DropTra({dir_ / "bow.tra", dir_ / "wave.tra"}));
+        ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
+        dlg_->SelectPort(-1, Board(board, {"--reply-delay", "20"}));
+        ASSERT_TRUE(WaitForLink());
+        AnswerNextQuestion(QMessageBox::Yes);
+        dlg_->TransferToRom();
+        ASSERT_TRUE(WaitFor(
+            [this] { return Console().find("初期設定実行部転送OK") != std::string::npos; }));
+        ASSERT_TRUE(dlg_->LinkWorkRunning());
+    };
+    CopyExamples();
     SimProcess late(QUENLO_SIM_PROGRAM);
-    const std::string pty2 = Board(late, {"--reply-delay", "20"});
-    dlg_->SelectPort(-1, pty2);
-    ASSERT_TRUE(WaitForLink());
-    AnswerNextQuestion(QMessageBox::Yes);
-    dlg_->TransferToRom();
-    ASSERT_TRUE(
-        WaitFor([this] { return Console().find("初期設定実行部転送OK") != std::string::npos; }));
-    ASSERT_TRUE(dlg_->LinkWorkRunning());
+    transfer(late);
+    const quenlo::qt::CloseSignals on_signals([this](int) { dlg_->close(); });
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    ASSERT_TRUE(WaitFor([this] {
+        return Console().find("ROM転送が終わってから終了します\n") != std::string::npos;
+    }));
+    EXPECT_TRUE(dlg_->isVisible());
+    std::vector<std::string> seen;
+    AnswerNextQuestion(QMessageBox::No, &seen);
     QTest::keyClick(dlg_.get(), Qt::Key_Escape);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NE(seen[0].find("「ファイルからROMへ書き戻す...」"), std::string::npos) << seen[0];
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->isVisible(); }, 60000));
     EXPECT_FALSE(dlg_->LinkWorkRunning());
     EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
     EXPECT_EQ(dlg_->state().m_pDataInfo, nullptr);
     EXPECT_TRUE(Console().ends_with("このツールを終了してください\n")) << Console();
+
+    // Yes: the transfer stops after the block on its way, the console says what
+    // the board is left with, and the window closes.
+    SimProcess stopped(QUENLO_SIM_PROGRAM);
+    transfer(stopped);
+    dlg_->close();
+    AnswerNextQuestion(QMessageBox::Yes);
+    dlg_->close();
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->isVisible(); }, 60000));
+    const std::string lines = Console();
+    EXPECT_NE(lines.find("ROM転送が終わってから終了します\n"), std::string::npos) << lines;
+    EXPECT_TRUE(lines.ends_with("転送を中止しました: ボードのROMのプログラムは不完全です\n"))
+        << lines;
 }
 
 // How late the latest of `commands` reached the board, in microseconds, in a

@@ -3,9 +3,11 @@
 // themselves run on the link worker while the window goes on.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <utility>
@@ -71,10 +73,43 @@ void CQuenloDlg::TransferToRom() {
                                  rate_list_->currentIndex());
     if (!content) return;
     progress_->setValue(0);
-    StartLinkWork([this, image = std::move(*content)](std::stop_token) {
-        quenlo::WriteRomImage(ui_, *state_.m_pUsbIO, image);
-        return quenlo::qt::WorkerThread::Finish{};
+    rom_transfer_ = true;
+    StartLinkWork([this, image = std::move(*content)](std::stop_token stop) {
+        quenlo::RomTransferOptions options;
+        options.stop_after_block = std::move(stop);
+        quenlo::WriteRomImage(ui_, *state_.m_pUsbIO, image, options);
+        return [this] { RomTransferEnded(); };
     });
+}
+
+void CQuenloDlg::RomTransferEnded() {
+    rom_transfer_ = false;
+    if (!close_after_transfer_) return;
+    // The close asked for during the transfer, now that the board has its program.
+    if (stop_question_) stop_question_->done(QMessageBox::No);
+    QTimer::singleShot(0, this, [this] { reject(); });
+}
+
+// A close request during a ROM transfer: the first one waits for its end, a
+// further one asks whether to stop it now.
+void CQuenloDlg::CloseDuringRomTransfer() {
+    if (!close_after_transfer_) {
+        close_after_transfer_ = true;
+        ui_.ConsolePrint("ROM転送が終わってから終了します\r\n");
+        return;
+    }
+    if (stop_question_) return;  // already asking
+    QMessageBox box(QMessageBox::Question, "確認",
+                    "ROM転送を今すぐ中止しますか？\n\n"
+                    "中止すると、ボードのROMには完全なプログラムが残りません。"
+                    "もう一度ROM転送するか、保存しておいたROMを"
+                    "「ファイルからROMへ書き戻す...」で書き戻すと元に戻せます。",
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    stop_question_ = &box;
+    const int answer = box.exec();
+    stop_question_ = nullptr;
+    if (answer == QMessageBox::Yes && rom_transfer_) link_worker_.RequestStop();
 }
 
 void CQuenloDlg::StartLinkWork(quenlo::qt::WorkerThread::Body body) {

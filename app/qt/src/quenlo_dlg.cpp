@@ -383,6 +383,8 @@ void CQuenloDlg::StopWorkers() {
 
 void CQuenloDlg::done(int result) {
     if (closing_) return;
+    // A ROM transfer is never cut by a close: the board would keep half a program.
+    if (rom_transfer_) return CloseDuringRomTransfer();
     closing_ = true;
     hide();
     StopWorkers();

@@ -15,7 +15,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QStringList>
 #include <atomic>
 #include <memory>
@@ -158,6 +160,8 @@ class CQuenloDlg : public QDialog {
     void ApplyLinkControls();
     // Notices a board that has gone while the link is idle.
     void WatchLink();
+    void RomTransferEnded();
+    void CloseDuringRomTransfer();
 
     using PortCombo = quenlo::qt::PortCombo;
     QPlainTextEdit* console_ = nullptr;
@@ -189,6 +193,9 @@ class CQuenloDlg : public QDialog {
     bool playing_all_ = false;  // the playback running was started by Play all
     int busy_depth_ = 0;
     bool closing_ = false;
+    bool rom_transfer_ = false;            // a ROM transfer runs on the link worker
+    bool close_after_transfer_ = false;    // a close was asked for meanwhile
+    QPointer<QMessageBox> stop_question_;  // asking whether to stop the transfer now
 
     quenlo::PortScan port_scan_;
 

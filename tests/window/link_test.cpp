@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <csignal>
 #include <filesystem>
 #include <thread>
 

@@ -62,6 +62,7 @@ bool FinishOutput(const char* command) {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
     std::fprintf(stderr, "quenlo-cli %s: cannot write the output: %s\n", command,
                  std::strerror(errno ? errno : EIO));
+    std::clearerr(stdout);  // told once, whoever asks again
     return false;
 }
 
@@ -102,6 +103,7 @@ CLI::Option* AddIntervalOption(CLI::App& sub, int& interval) {
 
 int main(int argc, char** argv) {
     using namespace quenlo::cli;
+    quenlo::EnsureStandardStreams();
     // A closed pipe is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
     CLI::App app("quenlo-cli: the main window's jobs from a shell", "quenlo-cli");
@@ -124,7 +126,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return Fail(app, e, argc > 1 ? argv[1] : nullptr);
     }
+    // Whatever the command, output that did not reach standard output is a failure.
     for (auto& [sub, run] : runs)
-        if (sub->parsed()) return run();
+        if (sub->parsed()) {
+            const int status = run();
+            return FinishOutput(sub->get_name().c_str()) || status != 0 ? status : 1;
+        }
     return 2;
 }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "mviewer.h"
+#include "quenlo/platform.h"
 #include "quenlo_app.h"
 
 namespace {
@@ -23,6 +24,7 @@ bool AnswersOnly(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    quenlo::EnsureStandardStreams();
     // A terminal's pipe that closes ends the echo of the console, not the
     // program (and not a ROM transfer under way).
     std::signal(SIGPIPE, SIG_IGN);

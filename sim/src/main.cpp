@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "board_sim.h"
+#include "quenlo/platform.h"
 #include "quenlo/version.h"
 #include "serial_baud.h"
 
@@ -307,6 +308,7 @@ void DrainTowardsClient(int slave) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    quenlo::EnsureStandardStreams();
     Args args;
     if (!ParseArgs(argc, argv, args)) {
         std::fputs(kUsage, stderr);

@@ -96,4 +96,24 @@ TEST(CliPlay, ExitsWithOneWhenItCannotStart) {
     EXPECT_EQ(cli.Wait(), 1);
 }
 
+// A closed standard output is never the board's line, and a full one is a failure.
+TEST(CliPlay, ClosedOrFullStandardOutput) {
+    TestFiles files;
+    SimProcess sim(QUENLO_SIM_PROGRAM);
+    const std::string pty = sim.Start({"--trace", files.dir + "trace"});
+    const std::string cli = QUENLO_CLI;
+    std::string said;
+    EXPECT_EQ(
+        quenlo::sim::test::RunCommand("{ " + cli + " connect --port " + pty + " >&-; }", &said), 0)
+        << said;
+    EXPECT_EQ(quenlo::sim::test::RunCommand("{ " + cli + " play --port " + pty + " " + files.bac +
+                                                " " + files.motions[0] + " >/dev/full; }",
+                                            &said),
+              1);
+    EXPECT_NE(said.find("quenlo-cli play: cannot write the output: "), std::string::npos) << said;
+    // Every frame the board received is a command: no log text reached the line.
+    for (const Bytes& frame : TraceFrames(files.dir + "trace"))
+        EXPECT_EQ(frame.size(), frame.empty() ? 0u : frame[0]);
+}
+
 }  // namespace

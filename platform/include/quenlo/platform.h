@@ -198,6 +198,11 @@ bool WriteOutputFile(const std::string& path, const void* data, size_t size, std
 // an output that is also an input is refused before any work.
 bool SameFile(const std::string& a, const std::string& b);
 
+// ---- Standard streams ------------------------------------------------------
+// Opens /dev/null as each of fds 0, 1 and 2 that is closed, so that no device or
+// file the program opens later becomes one of them. First thing in main.
+void EnsureStandardStreams();
+
 // ---- Standard error --------------------------------------------------------
 // Routes file descriptor 2 through a pipe while it lives. Its own thread drains
 // the pipe and hands each complete line (without its line end) to `line`;

@@ -11,7 +11,12 @@
 // (the rest is the pty and the simulator); at the end, how far the release
 // arrived after the nominal end (drift).
 //
-//   pacing_bench [--loop-seconds S] [--only N]
+// The cases run quiet, then (but for the long loop) loaded: beside four
+// processes that spin for ever, as a busy machine has them. The playback
+// thread asks for real-time scheduling; run the bench without the right to it
+// (e.g. capsh --drop=cap_sys_nice --) for the figures without.
+//
+//   pacing_bench [--loop-seconds S] [--only N] [--spinners N]
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -213,6 +218,24 @@ Figures Run(const Case& c, quenlo::Pacing pacing, const std::string& dir) {
     return f;
 }
 
+// N processes that keep a processor busy until they are killed.
+std::vector<pid_t> StartSpinners(int n) {
+    std::vector<pid_t> pids;
+    for (int i = 0; i < n; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0)
+            for (volatile uint64_t x = 0;; x = x + 1) {
+            }
+        if (pid > 0) pids.push_back(pid);
+    }
+    return pids;
+}
+
+void StopSpinners(const std::vector<pid_t>& pids) {
+    for (pid_t pid : pids) kill(pid, SIGKILL);
+    for (pid_t pid : pids) waitpid(pid, nullptr, 0);
+}
+
 std::string LoadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -225,7 +248,9 @@ std::string LoadAverage() {
 int main(int argc, char** argv) {
     int loop_seconds = 60;
     int only = -1;
+    int spinners = 4;
     for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--spinners")) spinners = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--loop-seconds")) loop_seconds = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--only")) only = std::atoi(argv[i + 1]);
     }
@@ -250,22 +275,30 @@ int main(int argc, char** argv) {
     std::printf("%-26s %-11s %8s %9s %9s %9s %9s %9s %10s %8s\n", "case", "pacing", "commands",
                 "median", "p99", "max", "median", "nominal", "drift", "drift");
     int status = 0;
-    for (size_t k = 0; k < std::size(cases); ++k) {
-        if (only >= 0 && static_cast<size_t>(only) != k) continue;
-        for (const auto& [pacing, name] :
-             {std::pair{quenlo::Pacing::FromCommandStart, "from-start"},
-              std::pair{quenlo::Pacing::Chained, "chained"}}) {
-            const Figures f = Run(cases[k], pacing, dir);
-            if (!f.ok) {
-                std::printf("%-26s %-11s %s\n", cases[k].name, name, f.problem.c_str());
-                status = 1;
-                continue;
+    for (const int load : {0, spinners}) {
+        const std::vector<pid_t> spinning = StartSpinners(load);
+        if (load > 0) std::printf("loaded: %d spinning processes\n", load);
+        for (size_t k = 0; k < std::size(cases); ++k) {
+            if (only >= 0 && static_cast<size_t>(only) != k) continue;
+            if (load > 0 && cases[k].passes > 1) continue;
+            for (const auto& [pacing, name] :
+                 {std::pair{quenlo::Pacing::FromCommandStart, "from-start"},
+                  std::pair{quenlo::Pacing::Chained, "chained"}}) {
+                const Figures f = Run(cases[k], pacing, dir);
+                if (!f.ok) {
+                    std::printf("%-26s %-11s %s\n", cases[k].name, name, f.problem.c_str());
+                    status = 1;
+                    continue;
+                }
+                std::printf(
+                    "%-26s %-11s %8zu %7.3fms %7.3fms %7.3fms %7.3fms %8.2fs %8.1fms %7.3f%%\n",
+                    cases[k].name, name, f.commands, f.median_ms, f.p99_ms, f.max_ms, f.sent_ms,
+                    f.nominal_s, f.drift_ms, f.drift_pct);
+                std::fflush(stdout);
             }
-            std::printf("%-26s %-11s %8zu %7.3fms %7.3fms %7.3fms %7.3fms %8.2fs %8.1fms %7.3f%%\n",
-                        cases[k].name, name, f.commands, f.median_ms, f.p99_ms, f.max_ms, f.sent_ms,
-                        f.nominal_s, f.drift_ms, f.drift_pct);
-            std::fflush(stdout);
         }
+        StopSpinners(spinning);
+        if (load == 0 && spinners <= 0) break;
     }
     std::printf("load average at end: %s\n", LoadAverage().c_str());
     std::system((std::string("rm -rf ") + dir).c_str());

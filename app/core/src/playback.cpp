@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "late_motion.h"
 #include "quenlo/core.h"
 #include "usbio.h"
 
@@ -176,6 +177,8 @@ class Player {
         const uint64_t elapsed = clock_.NowUs() - motion_start;
         ui_.ConsolePrint(" frame=%d time=%d\"%02d\r\n", frames_, Seconds(elapsed),
                          Hundredths(elapsed));
+        if (Playing())
+            ReportLateMotion(ui_, uint64_t(frames_) * link_.frame_period_ms() * 1000, elapsed);
         return motion_start;
     }
 
@@ -290,6 +293,11 @@ PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSet
     const uint32_t failed_before = link->failed_exchanges();
     SetPlayControls(ui, play_all, false);
 
+    // Pacing that other processes cannot push back, where the system allows.
+    const TimingThread timing;
+    if (!timing.realtime())
+        LogErr("real-time scheduling refused (%s): the playback's pacing may suffer under load\n",
+               timing.refusal().c_str());
     link->BeginSession();
     Player player(ui, state, *link, *state.m_pDataInfo, settings, std::move(stop), pacing);
     player.SetUpBoard();

@@ -85,6 +85,26 @@ class ManualClock : public Clock {
     std::vector<uint64_t> deadlines_;
 };
 
+// While it lives, the calling thread runs with real-time scheduling
+// (SCHED_FIFO at a low priority) where the system allows it, and with 1 µs of
+// timer slack; both are restored at its end. For a thread that paces a board.
+class TimingThread {
+  public:
+    TimingThread();
+    ~TimingThread();
+    TimingThread(const TimingThread&) = delete;
+    TimingThread& operator=(const TimingThread&) = delete;
+    bool realtime() const { return realtime_; }
+    // Why real-time scheduling was refused (e.g. "Operation not permitted").
+    const std::string& refusal() const { return refusal_; }
+
+  private:
+    bool realtime_ = false;
+    int policy_ = 0, priority_ = 0;
+    long slack_ns_ = 0;
+    std::string refusal_;
+};
+
 // ---- Serial port -----------------------------------------------------------
 // Bytes and deadlines only: framing lives above this layer.
 enum class SerialError {
@@ -120,7 +140,8 @@ class SerialPort {
 // The operating system's serial port.
 std::unique_ptr<SerialPort> MakeSystemSerialPort();
 
-// Device path for a port name: names without a directory live under /dev.
+// Device path for a port name: a path, or a file that exists here, as given;
+// any other name under /dev.
 std::string SerialDevicePath(const std::string& name);
 
 // Why a serial device cannot be opened, in the words an operator acts on.

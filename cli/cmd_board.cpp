@@ -95,7 +95,7 @@ int RunRom(const RomArgs& args) {
 
 std::function<int()> DefineConnect(CLI::App& sub) {
     auto port = std::make_shared<std::string>();
-    sub.add_option("--port", *port, "the board's serial device")->required();
+    sub.add_option("--port", *port, "the board's serial device")->required()->check(PortName());
     return [port] { return RunConnect(port->c_str()); };
 }
 
@@ -106,7 +106,8 @@ std::function<int()> DefineRom(CLI::App& sub) {
     AddRateOption(sub, args->rate);
     AddIntervalOption(sub, args->interval);
     CLI::App* target = sub.add_option_group("target", "where the image goes, one of");
-    CLI::Option* port = target->add_option("--port", args->port, "the board's serial device");
+    CLI::Option* port =
+        target->add_option("--port", args->port, "the board's serial device")->check(PortName());
     target->add_option("-o", args->output, "an image file, written instead");
     target->require_option(1);
     sub.add_option("--backup", args->backup,
@@ -117,6 +118,7 @@ std::function<int()> DefineRom(CLI::App& sub) {
     sub.callback([args] {
         std::vector<std::string> inputs = args->motions;
         inputs.insert(inputs.begin(), args->model);
+        RefuseSwappedFiles(args->model, args->motions);
         RefuseInputAsOutput("-o", args->output, inputs);
         RefuseInputAsOutput("--backup", args->backup, inputs);
     });

@@ -88,6 +88,7 @@ std::function<int()> Define(CLI::App& sub) {
     sub.callback([args] {
         std::vector<std::string> inputs = args->motions;
         inputs.insert(inputs.begin(), args->model);
+        RefuseSwappedFiles(args->model, args->motions);
         RefuseInputAsOutput("-o", args->output, inputs);
     });
     return [args] { return Run(*args); };

@@ -97,7 +97,9 @@ int Run(const PlayArgs& args) {
 
 std::function<int()> Define(CLI::App& sub) {
     auto args = std::make_shared<PlayArgs>();
-    sub.add_option("--port", args->port, "the board's serial device")->required();
+    sub.add_option("--port", args->port, "the board's serial device")
+        ->required()
+        ->check(PortName());
     sub.add_option("MODEL.bac", args->model, "the model")->required();
     sub.add_option("MOTION.tra", args->motions, "the motions, in list order");
     AddRateOption(sub, args->rate);
@@ -110,6 +112,7 @@ std::function<int()> Define(CLI::App& sub) {
     sub.add_flag("--loop", args->loop, "the loop box: play again until stopped");
     // The list's length is known once the positionals are read.
     sub.callback([args, motion] {
+        RefuseSwappedFiles(args->model, args->motions);
         const int count = static_cast<int>(args->motions.size());
         if (motion->count() > 0 && count > 0 && (args->motion < 0 || args->motion >= count))
             throw CLI::ValidationError("--motion",

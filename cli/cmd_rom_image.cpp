@@ -69,7 +69,9 @@ int RunWrite(const WriteArgs& args) {
 
 std::function<int()> DefineRead(CLI::App& sub) {
     auto args = std::make_shared<ReadArgs>();
-    sub.add_option("--port", args->port, "the board's serial device")->required();
+    sub.add_option("--port", args->port, "the board's serial device")
+        ->required()
+        ->check(PortName());
     sub.add_option("--from", args->from, "first address to read")
         ->check(RomAddress(false))
         ->capture_default_str();
@@ -93,7 +95,9 @@ std::function<int()> DefineRead(CLI::App& sub) {
 
 std::function<int()> DefineWrite(CLI::App& sub) {
     auto args = std::make_shared<WriteArgs>();
-    sub.add_option("--port", args->port, "the board's serial device")->required();
+    sub.add_option("--port", args->port, "the board's serial device")
+        ->required()
+        ->check(PortName());
     sub.add_option("FILE.bin", args->image, "a saved ROM image, written from address 0")
         ->required();
     sub.add_flag("--no-verify", args->no_verify, "do not read the written ROM back");

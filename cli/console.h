@@ -13,17 +13,19 @@ class CUsbIO;
 namespace CLI {
 class App;
 class Option;
+class Validator;
 }  // namespace CLI
 
 namespace quenlo::cli {
 
 // The console pane is standard output, on the log stream so that console lines
-// and progress lines keep their order. Nobody sits at a shell's dialog: every
+// and progress lines keep their order; a line that refuses or reports a failure
+// goes to standard error as well, where scripts look for it. Nobody sits at a shell's dialog: every
 // question gets the answer given here.
 class StdoutUi : public OperatorUi {
   public:
     explicit StdoutUi(bool answer_yes) : yes_(answer_yes) {}
-    void ConsoleWrite(std::string_view text) override { LogWrite(Stream::Out, text); }
+    void ConsoleWrite(std::string_view text) override;
     bool Confirm(std::string_view, std::string_view) override { return yes_; }
     void SetBusy(bool) override {}
 
@@ -57,6 +59,13 @@ class ProgressToStderr {
 // output names an input file by any path or link: it would replace it.
 void RefuseInputAsOutput(const char* option, const std::string& output,
                          const std::vector<std::string>& inputs);
+
+// --port: a device name (under /dev) or a path, never empty.
+CLI::Validator PortName();
+
+// Throws the command-line error naming a motion given as the model or a model
+// given as a motion, by the file's extension.
+void RefuseSwappedFiles(const std::string& model, const std::vector<std::string>& motions);
 
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.

@@ -1,4 +1,6 @@
 // quenlo-cli: the main window's jobs from a shell, for scripts and headless use.
+#include <strings.h>
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <csignal>
@@ -72,6 +74,39 @@ void RefuseInputAsOutput(const char* option, const std::string& output,
     for (const std::string& in : inputs)
         if (SameFile(output, in))
             throw CLI::ValidationError(option, output + " is " + in + ", one of the inputs");
+}
+
+void StdoutUi::ConsoleWrite(std::string_view text) {
+    LogWrite(Stream::Out, text);
+    // The console's refusals and failures: "...できません", "...しません",
+    // "...ありません", "接続失敗", "通信エラー...", "転送が中断しました" ...
+    const auto has = [&](std::string_view part) { return text.find(part) != text.npos; };
+    if (text.ends_with("ません\r\n") || has("失敗") || has("エラー") || has("中断") ||
+        has("中止")) {
+        std::string line = "quenlo-cli: ";
+        line.append(text.substr(0, text.find_last_not_of("\r\n") + 1));
+        line += '\n';
+        LogWrite(Stream::Err, line);
+    }
+}
+
+CLI::Validator PortName() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text.empty() ? "takes a device name (ttyUSB0) or path, not an empty one" : "";
+        },
+        "DEV");
+}
+
+void RefuseSwappedFiles(const std::string& model, const std::vector<std::string>& motions) {
+    const auto ends = [](const std::string& path, const char* ext) {
+        return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ext) == 0;
+    };
+    if (ends(model, ".tra"))
+        throw CLI::ValidationError("MODEL.bac", model + " is a motion (TRA4), not a BAC6 model");
+    for (const std::string& m : motions)
+        if (ends(m, ".bac"))
+            throw CLI::ValidationError("MOTION.tra", m + " is a model (BAC6), not a TRA4 motion");
 }
 
 namespace {

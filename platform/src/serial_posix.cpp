@@ -257,7 +257,10 @@ std::string SerialOpenReason(const std::string& path, int error) {
 }
 
 std::string SerialDevicePath(const std::string& name) {
-    if (name.find('/') != std::string::npos) return name;
+    // A name that is a file here is taken as given, not looked for under /dev.
+    struct stat st {};
+    if (name.empty() || name.find('/') != std::string::npos || ::stat(name.c_str(), &st) == 0)
+        return name;
     return "/dev/" + name;
 }
 

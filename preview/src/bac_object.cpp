@@ -114,7 +114,9 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
 
     const unsigned np = fnbacGetPolygonNumber();
     if (np == 0) {
-        quenlo::LogErr("CreateBacObject :: face error\r\n");
+        quenlo::LogErr(
+            "CreateBacObject :: warning: the model has no polygons; the preview has nothing to "
+            "draw\r\n");
         return false;
     }
     quenlo::LogOut("CreateBacObject :: face number %d\r\n", static_cast<int>(np));

@@ -157,7 +157,9 @@ TEST_F(PreviewModel, AModelWithoutFacesKeepsItsBones) {
                                        << "(Bones\n(bone\n(name \"b\")\n)\n)\n)\n";
     const auto c = Convert(scene, dir + "nofaces.bac", {});
     EXPECT_FALSE(c.ui->built);
-    EXPECT_EQ(log.err(), "CreateBacObject :: face error\r\n");
+    EXPECT_EQ(log.err(),
+              "CreateBacObject :: warning: the model has no polygons; the preview has nothing to "
+              "draw\r\n");
     EXPECT_EQ(scene.bones().size(), 1u);
     EXPECT_FLOAT_EQ(c.ui->size, 1.1754944e-38f);  // every vertex in one point
 }

@@ -223,9 +223,10 @@ std::vector<pid_t> StartSpinners(int n) {
     std::vector<pid_t> pids;
     for (int i = 0; i < n; ++i) {
         const pid_t pid = fork();
-        if (pid == 0)
-            for (volatile uint64_t x = 0;; x = x + 1) {
-            }
+        if (pid == 0) {
+            volatile uint64_t x = 0;
+            for (;;) x = x + 1;
+        }
         if (pid > 0) pids.push_back(pid);
     }
     return pids;

@@ -273,7 +273,9 @@ TEST(GltfExportCli, RefusedInputWritesNothing) {
     struct Case {
         std::string args, out, said;
     } cases[] = {
-        {kExamples + "/bow.tra", dir + "a.glb", ""},
+        {kExamples + "/bow.tra", dir + "a.glb",
+         "quenlo-cli export-gltf: MODEL.bac: " + kExamples +
+             "/bow.tra is a motion (TRA4), not a BAC6 model\n"},
         {shared, dir + "b.glb",
          "quenlo-cli export-gltf: warning: 1 polygons belong to no bone and are left out, as the "
          "preview leaves them\nquenlo-cli export-gltf: the model has no polygon on a bone\n"},
@@ -283,7 +285,10 @@ TEST(GltfExportCli, RefusedInputWritesNothing) {
     };
     for (const Case& c : cases) {
         std::string said;
-        EXPECT_EQ(RunCommand(ExportCommand(c.args + " -o " + c.out, true), &said), 1) << c.args;
+        // A command-line mistake is status 2, a refused file 1.
+        EXPECT_EQ(RunCommand(ExportCommand(c.args + " -o " + c.out, true), &said),
+                  c.args.ends_with(".tra") ? 2 : 1)
+            << c.args;
         EXPECT_EQ(OwnLines(said), c.said);
         EXPECT_FALSE(std::filesystem::exists(c.out)) << c.args;
         EXPECT_FALSE(std::filesystem::exists(c.out + ".part")) << c.args;

@@ -121,16 +121,19 @@ TEST(CliPlay, ClosedOrFullStandardOutput) {
 TEST(CliPlay, LateMotionIsReported) {
     TestFiles files;
     SimProcess sim(QUENLO_SIM_PROGRAM);
-    const std::string pty = sim.Start({"--reply-delay", "100"});
+    const std::string pty = sim.Start({"--reply-delay", "60"});
     SimProcess cli(QUENLO_CLI);
     cli.Spawn({"play", "--port", pty, "--rate", "0", files.bac, files.motions[0]});
     const std::string console = Console(cli);
     EXPECT_EQ(cli.Wait(), 0);
-    const std::regex late(
-        "[\\s\\S]* frame=11 time=(\\d+\"\\d\\d)\r\n 警告: 再生に \\1 かかりました \\(設計 "
-        "0\"11\\): "
-        "ボードの応答が再生レートの周期より遅いことが主な原因です\r\nモーター解放中[\\s\\S]*");
-    EXPECT_TRUE(std::regex_match(console, late)) << console;
+    const size_t warning = console.find(" 警告: 再生に ");
+    ASSERT_NE(warning, std::string::npos) << console;
+    EXPECT_NE(console.find(" かかりました (設計 0\"11): "
+                           "ボードの応答が再生レートの周期より遅いことが主な原因です\r\n",
+                           warning),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find(" 警告: ", warning + 1), std::string::npos);
 }
 
 }  // namespace

@@ -220,7 +220,7 @@ TEST(Bac6Writer, RefusesWhatFigreadCouldNotReadBack) {
     }
     std::string error;
     EXPECT_FALSE(bac6::WriteFile(good(), "/nonexistent/dir/m.bac", &error));
-    EXPECT_EQ(error, "cannot write /nonexistent/dir/m.bac");
+    EXPECT_EQ(error, "cannot write /nonexistent/dir/m.bac: No such file or directory");
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ std::string Check(const Motion& motion);
 bool ToText(const Motion& motion, std::string& out, std::string* error = nullptr,
             const WriteOptions& options = {});
 
-// Writes the text to a file, replacing it; false with the reason in *error.
+// Writes the text to a file through quenlo::OutputFile (whole or not at all);
+// false with the reason in *error.
 bool WriteFile(const Motion& motion, const std::string& path, std::string* error = nullptr,
                const WriteOptions& options = {});
 

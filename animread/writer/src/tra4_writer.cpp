@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 #include <unordered_set>
 
@@ -167,20 +166,6 @@ bool ToText(const Motion& motion, std::string& out, std::string* error,
         }
         out += ')';
         out += eol;
-    }
-    return true;
-}
-
-bool WriteFile(const Motion& motion, const std::string& path, std::string* error,
-               const WriteOptions& options) {
-    std::string text;
-    if (!ToText(motion, text, error, options)) return false;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file) file.close();
-    if (!file) {
-        if (error) *error = "cannot write " + path;
-        return false;
     }
     return true;
 }

@@ -105,7 +105,8 @@ std::string Check(const Model& model);
 bool ToText(const Model& model, std::string& out, std::string* error = nullptr,
             const WriteOptions& options = {});
 
-// Writes the text to a file, replacing it; false with the reason in *error.
+// Writes the text to a file through quenlo::OutputFile (whole or not at all);
+// false with the reason in *error.
 bool WriteFile(const Model& model, const std::string& path, std::string* error = nullptr,
                const WriteOptions& options = {});
 

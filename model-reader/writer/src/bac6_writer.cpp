@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 namespace quenlo::bac6 {
 namespace {
@@ -251,20 +250,6 @@ bool ToText(const Model& model, std::string& out, std::string* error, const Writ
         o << ")\n";
     }
     o << ")\n";
-    return true;
-}
-
-bool WriteFile(const Model& model, const std::string& path, std::string* error,
-               const WriteOptions& options) {
-    std::string text;
-    if (!ToText(model, text, error, options)) return false;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file) file.close();
-    if (!file) {
-        if (error) *error = "cannot write " + path;
-        return false;
-    }
     return true;
 }
 

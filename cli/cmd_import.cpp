@@ -22,10 +22,6 @@ struct Args {
     int skin = 0;
 };
 
-std::string Plural(int n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 int Run(const Args& args) {
     const char* scene = args.scene.c_str();
     gltf::ImportOptions options;
@@ -52,23 +48,9 @@ int Run(const Args& args) {
         std::fprintf(stderr, "quenlo-cli import: %s\n", error.c_str());
         return 1;
     }
-    const std::vector<std::string> paths = gltf::ImportPaths(result, args.dir, stem);
-    const bac6::Model& model = result.model;
-    int servos = 0;
-    for (const bac6::Bone& b : model.bones) servos += b.name.size() > 1 && b.name.back() == ')';
-    std::printf("%s: %s (%s), %s\n", paths[0].c_str(),
-                Plural(static_cast<int>(model.bones.size()), "bone", "bones").c_str(),
-                Plural(servos, "servo", "servos").c_str(),
-                Plural(static_cast<int>(model.polygons.size()), "polygon", "polygons").c_str());
-    for (std::size_t b = 0; b < model.bones.size(); ++b)
-        std::printf("  bone %zu %s: %s\n", b, model.bones[b].name.c_str(),
-                    Plural(result.bone_polygons[b], "polygon", "polygons").c_str());
-    for (std::size_t m = 0; m < result.motions.size(); ++m) {
-        const gltf::ImportedMotion& motion = result.motions[m];
-        std::printf("%s: %s, %d ms\n", paths[m + 1].c_str(),
-                    Plural(static_cast<int>(motion.motion.times.size()), "key", "keys").c_str(),
-                    motion.length_ms);
-    }
+    for (const std::string& line :
+         gltf::ImportReport(result, gltf::ImportPaths(result, args.dir, stem)))
+        std::printf("%s\n", line.c_str());
     return FinishOutput("import") ? 0 : 1;
 }
 

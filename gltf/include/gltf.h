@@ -54,6 +54,12 @@ std::vector<std::string> ImportPaths(const ImportResult& result, const std::stri
 bool WriteImport(const ImportResult& result, const std::string& dir, const std::string& stem,
                  std::string* error);
 
+// What an import wrote to `paths` (ImportPaths): the model's path with its
+// bones, servos and polygons, each bone's polygons, then each motion's path
+// with its keys and playing time. One line each, without a line end.
+std::vector<std::string> ImportReport(const ImportResult& result,
+                                      const std::vector<std::string>& paths);
+
 // ---- Export ----------------------------------------------------------------
 // A rigged model and its motions as the preview shows them, in the model's
 // units (millimetres) and axes; ExportGlb turns it into one skinned mesh.

@@ -203,6 +203,53 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     EXPECT_TRUE(Dropped());
 }
 
+// A glTF scene on the model field (or on the command line) is imported into
+// the cache's folder off the window's thread; its model takes the field and
+// its animations join the list, converted as if dropped. A scene that cannot
+// be imported says why and changes nothing.
+TEST_F(FilesTest, ASceneOnTheModelFieldIsImportedAndTakenAsDropped) {
+    std::filesystem::copy_file(QUENLO_GLTF_TEST_DATA "/blender_robot.glb", dir_ / "arm.glb");
+    std::ofstream(File("bad.glb")) << "not a scene";
+    ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
+    EXPECT_EQ(quenlo::qt::SortStartupFiles({File("arm.glb")}, {}).models,
+              std::vector<std::string>{File("arm.glb")});
+
+    ASSERT_TRUE(DropBac({File("arm.glb")}));
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }));
+    const std::string folder = dir_ / "cache/quenlo/import/arm/arm";
+    const std::vector<std::string> motions{folder + "-reach.tra", folder + "-swing.tra"};
+    EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), folder + ".bac");
+    EXPECT_EQ(List()->Paths(), motions);
+    EXPECT_TRUE(Converted());
+    const std::string said = ConsoleSince(started_);
+    EXPECT_TRUE(said.starts_with("BACにドロップされたファイルの数 = 1\n glTF = " + File("arm.glb") +
+                                 "\n 警告: 12 scale channels were ignored\n" + folder +
+                                 ".bac: 6 bones (5 servos), 72 polygons\n  bone 0 body: 12 "
+                                 "polygons\n"))
+        << said;
+    EXPECT_NE(
+        said.find(motions[1] + ": 21 keys, 800 ms\n インポート先 = " +
+                  dir_ / "cache/quenlo/import/arm\nBACにドロップされたファイルの数 = 1\n BAC = " +
+                  folder + ".bac\nTRAにドロップされたファイルの数 = 2\n TRA = " + motions[0] +
+                  "\n TRA = " + motions[1] + "\n"),
+        std::string::npos)
+        << said;
+    EXPECT_TRUE(said.ends_with("変換成功\n")) << said;
+
+    const size_t mark = Console().size();
+    ASSERT_TRUE(DropBac({File("bad.glb")}));
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }));
+    EXPECT_EQ(ConsoleSince(mark), "BACにドロップされたファイルの数 = 1\n glTF = " +
+                                      File("bad.glb") + "\n " + File("bad.glb") +
+                                      "は、インポートできません: not glTF: neither a .glb nor a "
+                                      "JSON .gltf\n");
+    EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), folder + ".bac");
+    EXPECT_EQ(List()->Paths(), motions);
+    EXPECT_TRUE(Converted());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "cache/quenlo/import/bad"));
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
 // The same files reach the window through file dialogs, the motion list's
 // menu and the Delete key, with the drops' lines and rules.
 TEST_F(FilesTest, FileDialogsTheListsMenuAndTheDeleteKey) {

@@ -31,6 +31,7 @@ void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
         return;
     }
     const std::string& path = paths.front();
+    if (quenlo::IsSceneFile(path)) return ImportScene(path);
     if (!HasExtension(path, ".bac", ".BAC")) {
         ui_.ConsolePrint(" %sは、BACファイルではありません\r\n", path.c_str());
         return;
@@ -45,6 +46,29 @@ void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
     state_.m_bBoardReady = false;  // the next playback sets the board up in full
     ResetConversion();
     TryAutoConversion();
+}
+
+void CQuenloDlg::ImportScene(const std::string& scene) {
+    ui_.ConsolePrint(" glTF = %s\r\n", scene.c_str());
+    if (import_worker_.Running()) {
+        ui_.ConsolePrint(" 前のインポートが終わっていません\r\n");
+        return;
+    }
+    // Off the window's thread: a large scene takes a while to read and write.
+    BeginOperation();  // the worker's lines count with the drop that started it
+    const bool started = import_worker_.Start([this, scene,
+                                               folder = quenlo::SceneImportFolder(scene),
+                                               rate = rate_list_->currentIndex()](std::stop_token) {
+        std::optional<quenlo::ImportedScene> files = quenlo::ImportScene(ui_, scene, folder, rate);
+        return [this, files = std::move(files)] {
+            EndOperation();
+            // A window that is closing takes nothing more.
+            if (!files || import_worker_.Retired()) return;
+            DropBac({files->model});
+            if (!files->motions.empty()) DropTra(files->motions);
+        };
+    });
+    if (!started) EndOperation();
 }
 
 void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
@@ -75,7 +99,11 @@ QStringList CQuenloDlg::ChooseFiles(const char* title, const char* filter, bool 
 }
 
 void CQuenloDlg::OpenModel() {
-    const QStringList files = ChooseFiles("モデルを開く", "BAC6モデル (*.bac *.BAC)", false);
+    const QStringList files =
+        ChooseFiles("モデルを開く",
+                    "モデル (*.bac *.BAC *.glb *.GLB *.gltf *.GLTF);;BAC6モデル (*.bac *.BAC);;"
+                    "glTF (*.glb *.GLB *.gltf *.GLTF)",
+                    false);
     if (!files.isEmpty()) DropBac({quenlo::qt::ChosenPath(files.front())});
 }
 

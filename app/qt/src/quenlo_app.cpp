@@ -22,7 +22,8 @@ StartupRequest SortStartupFiles(const std::vector<std::string>& files, const QSt
     request.port = port;
     for (std::string path : files) {
         if (path.size() > kDroppedPathLimit) path.resize(kDroppedPathLimit);  // as a drop reads it
-        const bool model = path.size() >= 4 && (path.ends_with(".bac") || path.ends_with(".BAC"));
+        const bool model =
+            path.ends_with(".bac") || path.ends_with(".BAC") || quenlo::IsSceneFile(path);
         (model ? request.models : request.motions).push_back(std::move(path));
     }
     return request;
@@ -58,8 +59,10 @@ int CQuenloApp::Run() {
     const QCommandLineOption port(
         {"p", "port"}, "Connect to the board on DEV (a name under /dev or a path).", "DEV");
     parser.addOption(port);
-    parser.addPositionalArgument("files", "A model (.bac) and motions (.tra), as if dropped.",
-                                 "[MODEL.bac] [MOTION.tra...]");
+    parser.addPositionalArgument(
+        "files",
+        "A model (.bac, or a glTF scene to import: .glb, .gltf) and motions (.tra), as if dropped.",
+        "[MODEL.bac|SCENE.glb] [MOTION.tra...]");
     if (!parser.parse(arguments())) {
         std::fprintf(stderr, "quenlo: %s\n", qPrintable(parser.errorText()));
         return 2;

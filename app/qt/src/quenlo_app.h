@@ -9,9 +9,9 @@
 
 namespace quenlo::qt {
 
-// `quenlo [--port DEV] [MODEL.bac] [MOTION.tra...]`: the files go in as drops,
-// the models' first, then the rest in order; the port is chosen as if typed
-// into the port list.
+// `quenlo [--port DEV] [MODEL.bac|SCENE.glb] [MOTION.tra...]`: the files go in
+// as drops, the models' (and scenes') first, then the rest in order; the port
+// is chosen as if typed into the port list.
 struct StartupRequest {
     std::vector<std::string> models;
     std::vector<std::string> motions;

@@ -370,7 +370,8 @@ void CQuenloDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuenloDlg::StopWorkers() {
-    quenlo::qt::WorkerThread* const workers[] = {&link_worker_, &preview_worker_, &motion_worker_};
+    quenlo::qt::WorkerThread* const workers[] = {&link_worker_, &preview_worker_, &motion_worker_,
+                                                 &import_worker_};
     for (quenlo::qt::WorkerThread* worker : workers) {
         worker->Retire();
         worker->RequestStop();

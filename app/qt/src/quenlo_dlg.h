@@ -5,8 +5,9 @@
 //
 // Threads. Everything here runs on the window's thread. Link work (a
 // connection attempt, a ROM transfer) runs on link_worker_, the live playback
-// on motion_worker_ and the preview on preview_worker_; none of them waits for
-// this thread, except the preview for the frame it has asked to be painted.
+// on motion_worker_, the preview on preview_worker_ and the import of a glTF
+// scene on import_worker_; none of them waits for this thread, except the
+// preview for the frame it has asked to be painted.
 // Closing asks them to stop and joins them before the link, the conversion
 // and the preview are freed.
 //
@@ -65,7 +66,9 @@ class CQuenloDlg : public QDialog {
     void ResetConversion();
     void TryAutoConversion();
     void Convert();
-    // The drop targets' handlers, also used by the command line.
+    // The drop targets' handlers, also used by the command line. A glTF scene
+    // dropped on the model field is imported on import_worker_, then its model
+    // and motions are taken as if dropped.
     void DropBac(const std::vector<std::string>& paths);
     void DropTra(const std::vector<std::string>& paths);
     void MoveUp() { MoveEntry(-1); }
@@ -103,6 +106,7 @@ class CQuenloDlg : public QDialog {
     // again.
     void StopWorkers();
     bool LinkWorkRunning() const { return link_worker_.Running(); }
+    bool ImportRunning() const { return import_worker_.Running(); }
 
     // An operator command: diagnostics are counted from its start, and those
     // beyond the limit are reported at its end.
@@ -136,6 +140,7 @@ class CQuenloDlg : public QDialog {
     void EndOperation();
     void ShowHeldDiagnostics();
 
+    void ImportScene(const std::string& scene);
     void MoveEntry(int step);
     // Qt's file dialog in the folder used last; the chosen files, none when cancelled.
     QStringList ChooseFiles(const char* title, const char* filter, bool several);
@@ -211,4 +216,5 @@ class CQuenloDlg : public QDialog {
     quenlo::qt::WorkerThread link_worker_{this};
     quenlo::qt::WorkerThread preview_worker_{this};
     quenlo::qt::WorkerThread motion_worker_{this};  // the live playback
+    quenlo::qt::WorkerThread import_worker_{this};  // a glTF scene dropped
 };

@@ -33,6 +33,7 @@ class WorkerThread {
     void Join();
     // No start after this: the window is closing.
     void Retire() { retired_ = true; }
+    bool Retired() const { return retired_; }
 
   private:
     QObject* ui_;  // outlives the worker: it joins before it goes

@@ -9,3 +9,4 @@
 #include "quenlo/port_list.h"
 #include "quenlo/preview_thread.h"
 #include "quenlo/rom_transfer.h"
+#include "quenlo/scene_import.h"

@@ -95,7 +95,9 @@ struct ExportAnimation {
 
 struct ExportMaterial {
     std::string name;
-    std::array<float, 4> color{0.5f, 0.5f, 0.5f, 1.0f};  // linear RGBA
+    // RGBA as BAC6 and the preview have it: display (sRGB) values, which the
+    // export turns into glTF's linear base colour.
+    std::array<float, 4> color{0.5f, 0.5f, 0.5f, 1.0f};
     bool double_sided = false;
 };
 

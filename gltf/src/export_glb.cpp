@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "gltf.h"
+#include "gmath.h"
 
 namespace quenlo::gltf {
 namespace {
@@ -223,7 +224,9 @@ void AddMesh(const ExportScene& s, tinygltf::Model& m, BufferBuilder& buf) {
     for (const ExportMaterial& em : s.materials) {
         tinygltf::Material mat;
         mat.name = em.name;
-        mat.pbrMetallicRoughness.baseColorFactor.assign(em.color.begin(), em.color.end());
+        std::vector<double>& factor = mat.pbrMetallicRoughness.baseColorFactor;
+        factor.assign(em.color.begin(), em.color.end());
+        for (int i = 0; i < 3; ++i) factor[i] = SrgbToLinear(factor[i]);
         // Plastic and painted metal rather than glTF's default bare metal.
         mat.pbrMetallicRoughness.metallicFactor = 0.0;
         mat.pbrMetallicRoughness.roughnessFactor = 0.6;

@@ -77,4 +77,15 @@ inline V3 Direction(const M4& m, V3 d) {
 // Splits an affine matrix into translation, rotation and scale (no shear).
 void Decompose(const M4& m, V3& t, Quat& r, V3& s);
 
+// A colour channel between the display's values (sRGB, as BAC6 colours and
+// the preview have them) and light intensity (linear, as glTF's base colour
+// has it), by the sRGB transfer function. In double precision, so that a
+// float's way there and back gives the same float.
+inline double SrgbToLinear(double c) {
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+inline double LinearToSrgb(double c) {
+    return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
+}
+
 }  // namespace quenlo::gltf

@@ -72,7 +72,9 @@ int MeshBuilder::Material(int index) {
         g.emissiveTexture.index >= 0 || g.occlusionTexture.index >= 0 ||
         g.pbrMetallicRoughness.metallicRoughnessTexture.index >= 0)
         ++textured_;
-    model_.colors.push_back({float(c[0]), float(c[1]), float(c[2])});
+    // glTF's base colour is linear; BAC6 keeps what the display shows.
+    model_.colors.push_back(
+        {float(LinearToSrgb(c[0])), float(LinearToSrgb(c[1])), float(LinearToSrgb(c[2]))});
     bac6::Material mat;
     // Quotes and control bytes cannot stand in a BAC6 name.
     mat.name = g.name.empty() ? "material" + std::to_string(index) : g.name;

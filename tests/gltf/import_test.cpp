@@ -88,7 +88,11 @@ TEST(Import, ArmBonesMeshAndMaterials) {
         EXPECT_EQ(m.materials[0].name, "red");
         EXPECT_TRUE(m.materials[0].doubleFace);
         EXPECT_EQ(m.colors[m.materials[0].colorIndex], (bac6::Color{1, 0, 0}));
-        EXPECT_EQ(m.colors[m.materials[1].colorIndex], (bac6::Color{0.5f, 0.5f, 0.625f}));
+        // Linear base colours in sRGB, as the display shows them.
+        const bac6::Color steel = m.colors[m.materials[1].colorIndex];
+        EXPECT_FLOAT_EQ(steel.r, 0.735357f);
+        EXPECT_FLOAT_EQ(steel.g, 0.735357f);
+        EXPECT_FLOAT_EQ(steel.b, 0.812366f);
         EXPECT_EQ(m.polygons[0].material, 0);
         EXPECT_EQ(m.polygons[6].material, 1);
         EXPECT_EQ(r.warnings,

@@ -1,5 +1,5 @@
-// export-gltf then import: the example robot's bones and every motion's
-// commands come back as they were.
+// export-gltf then import: the example robot's bones, colours and every
+// motion's commands come back as they were.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -42,6 +42,15 @@ std::vector<Bone> ReadBones(const std::string& path) {
     }
     fnbacrelease();
     return bones;
+}
+
+std::vector<std::array<float, 3>> ReadColours(const std::string& path) {
+    std::vector<std::array<float, 3>> colours;
+    EXPECT_EQ(fnbacanalysis(path.c_str()), 0) << path;
+    for (int c = 0; c < static_cast<int>(fnbacGetColorNumber()); ++c)
+        colours.push_back({fnbacGetColorR(c), fnbacGetColorG(c), fnbacGetColorB(c)});
+    fnbacrelease();
+    return colours;
 }
 
 // The point 50 mm from the position toward `to`: the example robot's rotation
@@ -89,6 +98,8 @@ TEST(GltfRoundTrip, ExampleRobotComesBackWithEveryMotionsCommands) {
         for (const auto& pair : pairs)
             for (int i = 0; i < 3; ++i) EXPECT_NEAR(pair[0][i], pair[1][i], 0.01) << w.name;
     }
+    // Every material keeps its colour to the bit, through glTF's linear one.
+    EXPECT_EQ(ReadColours(dir + "robot.bac"), ReadColours(kExamples + "/robot.bac"));
     for (size_t m = 0; m < originals.size(); ++m)
         EXPECT_EQ(Frames(dir + "robot.bac", {imported[m]}),
                   Frames(kExamples + "/robot.bac", {originals[m]}))

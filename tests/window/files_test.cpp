@@ -1,8 +1,10 @@
-// Models and motions in the window: drops, the automatic conversion, Convert,
-// and the motion list's editing with the rules between them.
+// Models and motions in the window: drops (glTF scenes imported), the
+// automatic conversion, Convert, and the motion list's editing with the rules
+// between them.
 #include <QMouseEvent>
 #include <QtTest/QTest>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 

@@ -1,7 +1,8 @@
 // Times quenlo-cli import's work on a generated skinned scene of 200,000
 // triangles on 40 joints (36 of them servos) with four animations of 100 keys:
 // reading the .glb into the model and motions, then writing the files.
-//   gltf_import_bench [RUNS]   (default 3; the best run counts)
+//   gltf_import_bench [RUNS] [SAVE.glb]   (default 3; the best run counts)
+// SAVE.glb keeps the scene, to time quenlo-cli import or the window on it.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "gltf.h"
+#include "quenlo/platform.h"
 #include "scene_builder.h"
 
 namespace {
@@ -109,6 +111,13 @@ double CpuMs() {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string glb = MakeScene();
+    if (argc > 2) {
+        std::string error;
+        if (!quenlo::WriteOutputFile(argv[2], glb.data(), glb.size(), &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+    }
     char dir[] = "/tmp/gltf-import-bench-XXXXXX";
     if (!mkdtemp(dir)) return 1;
     double best_read = 1e30, best_write = 1e30, best_cpu_read = 1e30, best_cpu_write = 1e30;

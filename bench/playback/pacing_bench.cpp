@@ -18,7 +18,6 @@
 //
 //   pacing_bench [--loop-seconds S] [--only N] [--spinners N]
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,20 +28,22 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
+#include "sim_trace.h"
 #include "usbio.h"
-
-extern char** environ;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using pacing::Arrival;
+using pacing::Bytes;
+using pacing::Percentile;
+using pacing::ReadTrace;
+using pacing::Sim;
 constexpr const char* kMotions[] = {"bow.tra", "squat.tra", "walk.tra", "wave.tra"};
 
 // The window's lists for one case; the loop box stays checked for `passes - 1`
@@ -64,58 +65,6 @@ class BenchUi : public quenlo::OperatorUi {
     int rate_, interval_, loops_;
 };
 
-// quenlo-sim on a pty, writing its trace; stopped with SIGTERM.
-class Sim {
-  public:
-    explicit Sim(const std::string& trace) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::string program = QUENLO_SIM_PROGRAM, flag = "--trace", path = trace;
-        char* argv[] = {program.data(), flag.data(), path.data(), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        FILE* out = fdopen(fds[0], "r");
-        char line[256] = {};
-        if (out && std::fgets(line, sizeof line, out))
-            pty_ = std::string(line, std::strcspn(line, "\n"));
-        if (out) std::fclose(out);
-    }
-    ~Sim() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    const std::string& pty() const { return pty_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string pty_;
-};
-
-struct Arrival {
-    uint64_t t_us;
-    Bytes rx;
-};
-
-std::vector<Arrival> ReadTrace(const std::string& path) {
-    std::vector<Arrival> out;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        const size_t t = line.find("\"t_us\": "), rx = line.find("\"rx\": \"");
-        if (t == std::string::npos || rx == std::string::npos) continue;
-        Arrival a{std::strtoull(line.c_str() + t + 8, nullptr, 10), {}};
-        std::istringstream hex(line.substr(rx + 7, line.find('"', rx + 7) - rx - 7));
-        for (unsigned b; hex >> std::hex >> b;) a.rx.push_back(static_cast<uint8_t>(b));
-        out.push_back(std::move(a));
-    }
-    return out;
-}
-
 struct Case {
     const char* name;
     int rate;
@@ -130,13 +79,6 @@ struct Figures {
     bool ok = false;
     std::string problem;
 };
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = static_cast<size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
-}
 
 // When each frame was handed to the port: its hex dump is logged just before.
 std::vector<uint64_t> g_sent_us;

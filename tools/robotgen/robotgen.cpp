@@ -9,8 +9,11 @@
 // leg swings forward, the head tilts back. Roll joints swing in the yz-plane with
 // the handle pointing outward; their converted angles carry no sign.
 //
-// usage: robotgen OUT.bac        writes the model
-//        robotgen --check FILE   exits 1 when FILE differs from what would be written
+// usage: robotgen OUT.bac              writes the model
+//        robotgen --check FILE         exits 1 when FILE differs from what would be written
+//        robotgen --faces N OUT.bac    the same robot with each box side cut into a
+//                                      grid of triangles, N of them at least (a heavy
+//                                      preview for benchmarks)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -258,7 +261,31 @@ std::vector<BoxFace> BoxFaces(Vec lo, Vec hi) {
     };
 }
 
-bac6::Model Build() {
+// A box side as a grid of n x n cells, two triangles each, its vertices shared
+// within the side.
+void AddGridSide(bac6::Model& m, bac6::Bone& bone, const BoxFace& f, int material, int n) {
+    const int first = static_cast<int>(m.vertices.size());
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j) {
+            const double u = double(i) / n, v = double(j) / n;
+            const Vec a = f.corner[0] + (f.corner[1] + f.corner[0] * -1.0) * u;
+            const Vec d = f.corner[3] + (f.corner[2] + f.corner[3] * -1.0) * u;
+            bone.vertexIndices.push_back(static_cast<int>(m.vertices.size()));
+            m.vertices.push_back(F(a + (d + a * -1.0) * v));
+            m.normals.push_back(F(f.normal));
+        }
+    auto at = [&](int i, int j) { return first + i * (n + 1) + j; };
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            m.polygons.push_back(
+                {material, 3, {at(i, j), at(i + 1, j), at(i + 1, j + 1), -1}, {0, 1, 2, 0}});
+            m.polygons.push_back(
+                {material, 3, {at(i, j), at(i + 1, j + 1), at(i, j + 1), -1}, {0, 2, 3, 0}});
+        }
+}
+
+// grid 0: each box side one quad, as the example robot has it.
+bac6::Model Build(int grid) {
     bac6::Model m;
     m.figureName = "quenlo_humanoid";
     for (const auto& c : kColors)
@@ -281,6 +308,10 @@ bac6::Model Build() {
         bone.rotate = F(p.pivot + p.rest * 50.0);
         bone.handle = F(p.pivot + HandleDir(p) * 50.0);
         for (const BoxFace& f : BoxFaces(p.lo, p.hi)) {
+            if (grid > 0) {
+                AddGridSide(m, bone, f, p.material, grid);
+                continue;
+            }
             const int a = static_cast<int>(m.vertices.size());
             for (const Vec& c : f.corner) {
                 bone.vertexIndices.push_back(static_cast<int>(m.vertices.size()));
@@ -294,9 +325,9 @@ bac6::Model Build() {
     return m;
 }
 
-std::string Generate() {
+std::string Generate(int grid) {
     std::string text, error;
-    if (!bac6::ToText(Build(), text, &error, {.decimals = 4})) {
+    if (!bac6::ToText(Build(grid), text, &error, {.decimals = 4})) {
         std::fprintf(stderr, "robotgen: %s\n", error.c_str());
         std::exit(1);
     }
@@ -306,7 +337,18 @@ std::string Generate() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string text = Generate();
+    int grid = 0;
+    if (argc == 4 && std::string(argv[1]) == "--faces") {
+        // 6 sides a part, 2 triangles a cell: the smallest grid that reaches N.
+        const int parts = static_cast<int>(Robot().size());
+        const long faces = std::atol(argv[2]);
+        grid = 1;
+        while (12L * parts * grid * grid < faces) ++grid;
+        argv += 2;
+        argc -= 2;
+        if (argc == 2 && argv[1][0] == '-') argc = 0;  // --faces takes no --check
+    }
+    const std::string text = Generate(grid);
     if (argc == 3 && std::string(argv[1]) == "--check") {
         std::ifstream in(argv[2], std::ios::binary);
         std::string have((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -315,7 +357,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: robotgen OUT.bac | robotgen --check FILE\n");
+        std::fprintf(stderr, "usage: robotgen [--faces N] OUT.bac | robotgen --check FILE\n");
         return 2;
     }
     std::ofstream out(argv[1], std::ios::binary);

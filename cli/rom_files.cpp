@@ -1,12 +1,8 @@
 #include "rom_files.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
+#include <cctype>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 
 #include "rcb4.h"
 
@@ -52,35 +48,10 @@ bool CommitOutput(const char* command, OutputFile& file, const std::vector<uint8
 
 bool ReadImageFile(const char* command, const std::string& path, size_t limit,
                    std::vector<uint8_t>& out) {
-    struct stat st {};
-    const char* why = nullptr;
-    if (stat(path.c_str(), &st) != 0)
-        why = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode))
-        why = "not a regular file";
-    else if (st.st_size == 0)
-        why = "the file is empty";
-    else if (static_cast<uint64_t>(st.st_size) > limit) {
-        std::fprintf(stderr,
-                     "quenlo-cli %s: %s holds %lld bytes; the ROM layout ends at $%06zX (%zu "
-                     "bytes)\n",
-                     command, path.c_str(), static_cast<long long>(st.st_size), limit, limit);
-        return false;
-    }
-    if (!why) {
-        std::ifstream in(path, std::ios::binary);
-        out.assign(static_cast<size_t>(st.st_size), 0);
-        if (!in || !in.read(reinterpret_cast<char*>(out.data()), st.st_size))
-            why = in ? "read error" : std::strerror(errno);
-        else if (in.peek() != std::char_traits<char>::eof())
-            why = "the file grew while it was read";
-    }
-    if (why) {
-        std::fprintf(stderr, "quenlo-cli %s: cannot use %s: %s\n", command, path.c_str(), why);
-        out.clear();
-        return false;
-    }
-    return true;
+    std::string why;
+    if (ReadRomImageFile(path, limit, out, why)) return true;
+    std::fprintf(stderr, "quenlo-cli %s: %s\n", command, why.c_str());
+    return false;
 }
 
 CLI::Validator RomAddress(bool end) {

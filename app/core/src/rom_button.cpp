@@ -1,30 +1,47 @@
-// The ROM button: refusals and the confirmation on the user-interface thread,
-// then the transfer on whichever thread holds the link.
+// The ROM button and the ROM menu: refusals and the confirmation on the
+// user-interface thread, then the work on whichever thread holds the link.
 #include "conversion.h"
 #include "quenlo/core.h"
 #include "usbio.h"
 
 namespace quenlo {
 
-std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, int entry_count,
-                                           int interval_index, int rate_index) {
+namespace {
+
+// What holds every ROM job off; true, with its line, when one does.
+bool RomWorkRefused(OperatorUi& ui, const DialogState& state) {
     if (!state.LinkOpen()) {
         ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
-        return std::nullopt;
+        return true;
     }
     if (state.m_bLinkBusy) {
         ui.ConsolePrint("操作は無効です\r\n");
-        return std::nullopt;
+        return true;
     }
     if (state.m_bPlaying) {
         ui.ConsolePrint("モーション再生中です\r\n");
-        return std::nullopt;
+        return true;
     }
+    return false;
+}
+
+}  // namespace
+
+bool BeginRomWork(OperatorUi& ui, DialogState& state) {
+    if (RomWorkRefused(ui, state)) return false;
+    state.m_bLinkBusy = true;
+    return true;
+}
+
+std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, int entry_count,
+                                           int interval_index, int rate_index,
+                                           const std::function<bool()>& prepare) {
+    if (RomWorkRefused(ui, state)) return std::nullopt;
     if (!state.m_bConverted || !state.m_pDataInfo) {
         ui.ConsolePrint("データ変換されていません\r\n");
         return std::nullopt;
     }
-    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
+    if (!ui.Confirm("確認", "ROMへ転送しますか？") || (prepare && !prepare())) {
         ui.ConsolePrint("転送しません\r\n");
         return std::nullopt;
     }

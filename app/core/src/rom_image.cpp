@@ -67,6 +67,7 @@ bool WriteRomImage(OperatorUi& ui, CUsbIO& link, const RomContent& content,
     if (options.backup && !detail::Backup(ui, link, image.end, options)) return false;
 
     size_t done = 0;
+    ui.ShowRomPhase(RomPhase::Write);
     ui.ShowProgress(0, image.total);
     link.ForgetWrittenRom();
     if (!board::StopSystem(link)) return detail::Interrupted(ui, link);

@@ -21,9 +21,11 @@ enum class ReadBack { Same, Differs, NoReads, Failed };
 
 ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progress) {
     ui.ConsolePrint("ベリファイ中\r\n");
+    ui.ShowRomPhase(RomPhase::ReadBack);
     size_t total = 0;
     for (const CUsbIO::RomRange& range : link.written_rom()) total += range.bytes.size();
     size_t done = 0;
+    if (progress) progress(0, total);
     std::vector<uint8_t> got(CUsbIO::kReadChunk);
     for (const CUsbIO::RomRange& range : link.written_rom()) {
         for (size_t at = 0; at < range.bytes.size(); at += got.size()) {
@@ -76,16 +78,23 @@ Session::~Session() {
     link_.EndSession();
 }
 
-bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
+bool ReadBackup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
     ui.ConsolePrint("バックアップ中\r\n");
+    ui.ShowRomPhase(RomPhase::Backup);
+    if (options.progress) options.progress(0, end);
     std::vector<uint8_t> rom;
     if (!ReadRomRange(link, 0, end, rom, options.progress) || !options.backup(rom)) {
         ui.ConsolePrint("バックアップできませんでした\r\n");
-        ui.ConsolePrint("転送しません\r\n");
         return false;
     }
     ui.ConsolePrint("バックアップOK\r\n");
     return true;
+}
+
+bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
+    if (ReadBackup(ui, link, end, options)) return true;
+    ui.ConsolePrint("転送しません\r\n");
+    return false;
 }
 
 bool FinishTransfer(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
@@ -122,6 +131,11 @@ bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>
     return true;
 }
 
+bool SaveRom(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
+    detail::Session session(link);
+    return detail::ReadBackup(ui, link, board::RomLayoutEnd(), options);
+}
+
 bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& image,
                      const RomTransferOptions& options) {
     if (image.empty()) {
@@ -137,6 +151,8 @@ bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& i
     link.ForgetWrittenRom();
     if (!board::StopSystem(link)) return detail::Interrupted(ui, link);
     LogOut("ROMイメージ転送\n");
+    ui.ShowRomPhase(RomPhase::Write);
+    ui.ShowProgress(0, image.size());
     for (size_t at = 0; at < image.size(); at += kRestoreChunk) {
         const int n = static_cast<int>(std::min(kRestoreChunk, image.size() - at));
         if (!link.WriteRom(static_cast<uint32_t>(at), image.data() + at, n))

@@ -30,8 +30,10 @@ class Session {
     CUsbIO& link_;
 };
 
-// Reads ROM [0, end) and hands it to options.backup; false (nothing written)
+// Reads ROM [0, end) and hands it to options.backup; false, with its line,
 // when it cannot be read or kept.
+bool ReadBackup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options);
+// The same before a transfer: false (nothing written) with "転送しません".
 bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options);
 
 // Reads back what the link wrote (when options.verify), then the reboot with

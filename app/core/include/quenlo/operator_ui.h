@@ -31,6 +31,9 @@ enum class Control {
     RateList
 };
 
+// The parts of ROM work, each shown from empty to full by ShowProgress.
+enum class RomPhase { Backup, Write, ReadBack };
+
 // What the core needs from whoever shows it to the operator.
 class OperatorUi {
   public:
@@ -54,7 +57,9 @@ class OperatorUi {
     virtual void SelectPortEntry(int /*index*/) {}
     // Selects entries of the serial and servo-bus speed lists; -1 selects none.
     virtual void ShowLinkSpeeds(int /*serial*/, int /*servo*/) {}
-    // Bytes of a ROM transfer written so far, of the whole image.
+    // A part of ROM work begins: ShowProgress counts its bytes from here.
+    virtual void ShowRomPhase(RomPhase /*phase*/) {}
+    // Bytes of the ROM work's current part done so far, of its whole.
     virtual void ShowProgress(size_t /*done*/, size_t /*total*/) {}
     // A playback starts the motion of this motion-list entry.
     virtual void ShowPlayingMotion(int /*entry*/) {}

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "quenlo/dialog_state.h"
@@ -74,6 +75,17 @@ bool MakeRomImage(OperatorUi& ui, const RomContent& content, std::vector<uint8_t
 bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& image,
                      const RomTransferOptions& options = {});
 
+// The ROM menu's save: reads the ROM from address 0 to the end of the layout
+// and hands it to options.backup, with the backup's console lines. A stop
+// requested on the link ends the reads; nothing on the board changes.
+bool SaveRom(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options);
+
+// A saved ROM image file. False, with the reason in `why` ("cannot use PATH:
+// REASON", or its size against `limit`), when it is not a regular file, cannot
+// be read, is empty or holds more than `limit` bytes.
+bool ReadRomImageFile(const std::string& path, size_t limit, std::vector<uint8_t>& out,
+                      std::string& why);
+
 // Reads ROM bytes [from, to) into out, reporting progress as it goes. False
 // (after the link's line on standard error) when any read fails.
 bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>& out,
@@ -84,8 +96,16 @@ bool ReadRomRange(CUsbIO& link, uint32_t from, uint32_t to, std::vector<uint8_t>
 // line. Answers the image to write, with m_bLinkBusy raised; the caller runs
 // WriteRomImage on state.m_pUsbIO and then EndLinkWork. entry_count is the
 // motion list's length; interval_index and rate_index are list indexes (-1: none).
+// `prepare` runs after the confirmation (choosing where a backup goes, say);
+// answering false ends there with "転送しません".
 std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, int entry_count,
-                                           int interval_index, int rate_index);
+                                           int interval_index, int rate_index,
+                                           const std::function<bool()>& prepare = {});
+// The ROM menu's work (saving the ROM, writing a saved image back), on the
+// user-interface thread: the ROM button's refusals but the conversion's.
+// True with m_bLinkBusy raised; the caller runs the work on state.m_pUsbIO and
+// then EndLinkWork.
+bool BeginRomWork(OperatorUi& ui, DialogState& state);
 // All of it on the caller's thread.
 bool TransferToRom(OperatorUi& ui, DialogState& state, int entry_count, int interval_index,
                    int rate_index);

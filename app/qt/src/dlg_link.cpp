@@ -1,15 +1,10 @@
-// The board link in the window: the port list and the ROM transfer. The core
-// decides (refusals, captions, console lines); the attempt and the transfer
-// themselves run on the link worker while the window goes on.
+// The board link in the window: the port list, link work and the watch on an
+// idle link. The core decides (refusals, captions, console lines); the attempt
+// itself runs on the link worker while the window goes on.
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <algorithm>
-#include <filesystem>
 #include <utility>
 
 #include "drop_targets.h"
@@ -57,59 +52,17 @@ void CQuenloDlg::SelectPort(int index, const std::string& port_text) {
         port_list_->addItem(QString::fromUtf8(port->c_str()));
         port_list_->setCurrentIndex(port_list_->count() - 1);
     }
-    StartLinkWork([this, name = *port](std::stop_token) {
-        const int speed = quenlo::ConnectBoard(ui_, *state_.m_pUsbIO, name.c_str());
+    StartLinkWork([this, name = *port](std::stop_token stop) {
+        // A close ends the attempt within a read's wait, even on a silent board.
+        CUsbIO& link = *state_.m_pUsbIO;
+        link.SetStopToken(std::move(stop));
+        const int speed = quenlo::ConnectBoard(ui_, link, name.c_str());
+        link.SetStopToken({});
         return [this, speed, name] {
             quenlo::EndSelectPort(ui_, state_, speed);
             link_port_ = speed >= 0 ? name : std::string();
         };
     });
-}
-
-void CQuenloDlg::TransferToRom() {
-    Operation operation(*this);
-    std::optional<quenlo::RomContent> content =
-        quenlo::BeginRomTransfer(ui_, state_, motion_list_->count(), interval_list_->currentIndex(),
-                                 rate_list_->currentIndex());
-    if (!content) return;
-    progress_->setValue(0);
-    rom_transfer_ = true;
-    StartLinkWork([this, image = std::move(*content)](std::stop_token stop) {
-        quenlo::RomTransferOptions options;
-        options.stop_after_block = std::move(stop);
-        quenlo::WriteRomImage(ui_, *state_.m_pUsbIO, image, options);
-        return [this] { RomTransferEnded(); };
-    });
-}
-
-void CQuenloDlg::RomTransferEnded() {
-    rom_transfer_ = false;
-    if (!close_after_transfer_) return;
-    // The close asked for during the transfer, now that the board has its program.
-    if (stop_question_) stop_question_->done(QMessageBox::No);
-    QTimer::singleShot(0, this, [this] { reject(); });
-}
-
-// A close request during a ROM transfer: the first one waits for its end, a
-// further one asks whether to stop it now.
-void CQuenloDlg::CloseDuringRomTransfer() {
-    if (!close_after_transfer_) {
-        close_after_transfer_ = true;
-        ui_.ConsolePrint("ROM転送が終わってから終了します\r\n");
-        return;
-    }
-    if (stop_question_) return;  // already asking
-    QMessageBox box(QMessageBox::Question, "確認",
-                    "ROM転送を今すぐ中止しますか？\n\n"
-                    "中止すると、ボードのROMには完全なプログラムが残りません。"
-                    "もう一度ROM転送するか、保存しておいたROMを"
-                    "「ファイルからROMへ書き戻す...」で書き戻すと元に戻せます。",
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    stop_question_ = &box;
-    const int answer = box.exec();
-    stop_question_ = nullptr;
-    if (answer == QMessageBox::Yes && rom_transfer_) link_worker_.RequestStop();
 }
 
 void CQuenloDlg::StartLinkWork(quenlo::qt::WorkerThread::Body body) {
@@ -131,12 +84,11 @@ void CQuenloDlg::StartLinkWork(quenlo::qt::WorkerThread::Body body) {
 }
 
 // About once a second while the link is open and idle: the port is looked at
-// without sending anything. A device node that is gone (unplugged, or the
-// simulator ended) closes the link, as the first entry would.
+// without sending anything. A device that has hung up or gone (unplugged, or
+// the simulator ended) closes the link, as the first entry would.
 void CQuenloDlg::WatchLink() {
     if (!state_.LinkOpen() || state_.m_bLinkBusy || state_.m_bPlaying || link_port_.empty()) return;
-    std::error_code error;
-    if (std::filesystem::exists(quenlo::SerialDevicePath(link_port_), error) || error) return;
+    if (state_.m_pUsbIO && state_.m_pUsbIO->IsAlive()) return;
     Operation operation(*this);
     const std::string port = std::exchange(link_port_, std::string());
     state_.m_pUsbIO.reset();  // closes the port

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSessionManager>
 #include <QTimer>
 #include <QTranslator>
 #include <cstdio>
@@ -85,6 +86,16 @@ int CQuenloApp::Run() {
     // Ctrl-C, kill and a closing terminal ask the window to close, as its close
     // button does: a ROM transfer on its way finishes first.
     const quenlo::qt::CloseSignals on_signals([&dialog](int) { dialog.close(); });
+    // So does the desktop session ending. A ROM transfer on its way keeps the
+    // window, and the session's end is cancelled where the session manager
+    // lets the program interact (otherwise it ends the program regardless).
+    QObject::connect(this, &QGuiApplication::commitDataRequest, &dialog,
+                     [&dialog](QSessionManager& manager) {
+                         if (dialog.SessionEnding() && manager.allowsInteraction()) {
+                             manager.cancel();
+                             manager.release();
+                         }
+                     });
     dialog.show();
     // Once the window is up, as the operator would: the drops, then the port.
     QTimer::singleShot(0, &dialog, [&dialog, &request] { dialog.Start(request); });

@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 
 #include "about_dlg.h"
@@ -122,6 +123,9 @@ void CQuenloDlg::BuildControls() {
     port_list_->addItem("非接続");
 
     rom_button_ = Place(new QPushButton("ROM転送", this), du, kRomId, 191, 7, 50, 14);
+    rom_menu_button_ = Place(new QToolButton(this), du, kNoId, 242, 7, 10, 14);
+    rom_menu_button_->setObjectName("romMenuButton");
+    rom_menu_button_->setArrowType(Qt::DownArrow);
     play_button_ = Place(new QPushButton("再生", this), du, kPlayId, 255, 7, 50, 14);
     play_all_button_ = Place(new QPushButton("全再生", this), du, kPlayAllId, 255, 27, 50, 14);
     play_all_button_->setEnabled(false);
@@ -157,19 +161,20 @@ void CQuenloDlg::BuildControls() {
 
     clear_button_ = Place(new QPushButton("ｺﾝｿｰﾙｸﾘｱ", this), du, kClearId, 7, 206, 37, 14);
     clear_button_->setDefault(true);  // Enter in the window clears the console
-    console_ = Place(new QPlainTextEdit(this), du, kConsoleId, 7, 222, 298, 100);
+    console_ = Place(new QPlainTextEdit(this), du, kConsoleId, 7, 222, 298, 93);
     console_->setReadOnly(true);
     console_->setLineWrapMode(QPlainTextEdit::NoWrap);
     console_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     console_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    progress_ = Place(new QProgressBar(this), du, kNoId, 7, 323, 298, 5);
+    // Tall enough for the name of the part of ROM work it shows.
+    progress_ = Place(new QProgressBar(this), du, kNoId, 7, 317, 298, 10);
     progress_->setObjectName("romProgress");
-    progress_->setTextVisible(false);
-    progress_->setRange(0, 1);
-    progress_->setValue(0);
+    progress_->setAlignment(Qt::AlignCenter);
+    ClearProgress();
 
     preview_frame_ = Place(new QFrame(this), du, kPreviewId, 311, 7, 177, 315);
     preview_frame_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    BuildRomMenu();
     DescribeControls();
 }
 
@@ -178,7 +183,10 @@ void CQuenloDlg::DescribeControls() {
         {port_list_,
          "ボードの通信ポート: 一覧から選ぶか、デバイスのパスを入力してEnterで接続します。"
          "先頭の項目を選ぶと切断します"},
-        {rom_button_, "変換したモーションをボードのROMに書き込みます"},
+        {rom_button_,
+         "変換したモーションをボードのROMに書き込みます。"
+         "右クリックでROMの保存と書き戻し"},
+        {rom_menu_button_, "ROMの保存と書き戻し、転送前のバックアップ"},
         {play_button_, "選択したモーションを再生します (再生中は中止)"},
         {play_all_button_, "すべてのモーションを順に再生します (再生中は中止)"},
         {loop_box_, "最後まで再生したら初めから繰り返します"},
@@ -196,7 +204,7 @@ void CQuenloDlg::DescribeControls() {
         {delete_button_, "選択したモーションを一覧から削除します"},
         {clear_button_, "コンソールを消去します"},
         {console_, "操作の記録"},
-        {progress_, "ROM転送の進み具合"},
+        {progress_, "ROMの読み書きの進み具合"},
         {preview_frame_, "3Dプレビュー"},
     };
     for (const auto& [widget, tip] : tips) widget->setToolTip(QString::fromUtf8(tip));
@@ -205,6 +213,7 @@ void CQuenloDlg::DescribeControls() {
 void CQuenloDlg::ConnectControls() {
     connect(clear_button_, &QPushButton::clicked, this, [this] { ClearConsole(); });
     connect(rom_button_, &QPushButton::clicked, this, [this] { TransferToRom(); });
+    rom_button_->installEventFilter(this);
     connect(port_list_, &QComboBox::activated, this, [this](int index) { PortChosen(index); });
     port_list_->installEventFilter(this);
     port_list_->lineEdit()->installEventFilter(this);
@@ -339,6 +348,12 @@ void CQuenloDlg::ApplyPlayButtons() {
 }
 
 bool CQuenloDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The ROM button's menu, whether the button is enabled or not: the
+    // transfer needs a conversion, saving and restoring the ROM do not.
+    if (watched == rom_button_ && event->type() == QEvent::ContextMenu) {
+        ShowRomMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
     const int key = static_cast<QKeyEvent*>(event)->key();
     // Enter in the port list connects the typed device; it is not the window's

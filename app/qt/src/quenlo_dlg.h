@@ -32,8 +32,11 @@
 #include "window_ui.h"
 #include "worker_thread.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
+class QMenu;
+class QToolButton;
 class QFrame;
 class QPlainTextEdit;
 class QProgressBar;
@@ -82,6 +85,12 @@ class CQuenloDlg : public QDialog {
     // Port list entry `index` (0: close the link), or a typed device (index -1).
     void SelectPort(int index, const std::string& port_text);
     void TransferToRom();
+    // The ROM menu: the board's ROM into a file, and a saved file back into it
+    // (after a question), each on the link worker with the transfer's close
+    // rules; a check item asks for a backup file before every transfer.
+    void SaveRomToFile();
+    void RestoreRomFromFile();
+    QMenu* rom_menu() { return rom_menu_; }
     // The system's serial devices not listed yet join the port list.
     void ListPorts();
     // The preview thread of a playback: with the robot active it
@@ -107,6 +116,11 @@ class CQuenloDlg : public QDialog {
     void StopWorkers();
     bool LinkWorkRunning() const { return link_worker_.Running(); }
     bool ImportRunning() const { return import_worker_.Running(); }
+
+    // The desktop session is ending: a close request as any other. Answers
+    // true when the window stays (a ROM transfer finishes first), so that the
+    // session's end is to be cancelled where the session manager allows it.
+    bool SessionEnding();
 
     // An operator command: diagnostics are counted from its start, and those
     // beyond the limit are reported at its end.
@@ -144,6 +158,8 @@ class CQuenloDlg : public QDialog {
     void MoveEntry(int step);
     // Qt's file dialog in the folder used last; the chosen files, none when cancelled.
     QStringList ChooseFiles(const char* title, const char* filter, bool several);
+    // The same dialog for a file to write (it confirms replacing one); empty when cancelled.
+    std::string ChooseNewFile(const char* title);
     // The motion list's context menu: add, move, delete.
     void ShowMotionMenu(const QPoint& at);
     // Tooltips of every control.
@@ -165,13 +181,26 @@ class CQuenloDlg : public QDialog {
     void ApplyLinkControls();
     // Notices a board that has gone while the link is idle.
     void WatchLink();
+    void BuildRomMenu();
+    void ShowRomMenu(const QPoint& global);
+    // Runs a ROM job on the link worker with the transfer's close rules (`writes`:
+    // a close waits for its end) or stopped by a close (a read only).
+    void StartRomWork(bool writes, quenlo::qt::WorkerThread::Body body);
     void RomTransferEnded();
     void CloseDuringRomTransfer();
+    // The progress bar: each part of ROM work from empty, with its name; empty after.
+    void ShowRomPhase(quenlo::RomPhase phase);
+    void ClearProgress();
 
     using PortCombo = quenlo::qt::PortCombo;
     QPlainTextEdit* console_ = nullptr;
     PortCombo* port_list_ = nullptr;
     QPushButton* rom_button_ = nullptr;
+    QToolButton* rom_menu_button_ = nullptr;  // opens rom_menu_, beside the ROM button
+    QMenu* rom_menu_ = nullptr;
+    QAction* save_rom_ = nullptr;
+    QAction* restore_rom_ = nullptr;
+    QAction* backup_first_ = nullptr;  // checked: a backup file before each transfer
     QPushButton* clear_button_ = nullptr;
     QComboBox* serial_speed_ = nullptr;
     QComboBox* servo_speed_ = nullptr;
@@ -188,7 +217,7 @@ class CQuenloDlg : public QDialog {
     QCheckBox* loop_box_ = nullptr;
     QFrame* preview_frame_ = nullptr;   // the preview\'s place
     CMviewer* viewer_ = nullptr;        // inside it
-    QProgressBar* progress_ = nullptr;  // bytes of a ROM transfer, under the console
+    QProgressBar* progress_ = nullptr;  // bytes of ROM work, under the console
 
     QString file_folder_;  // where the file dialogs open
 
@@ -198,7 +227,7 @@ class CQuenloDlg : public QDialog {
     bool playing_all_ = false;  // the playback running was started by Play all
     int busy_depth_ = 0;
     bool closing_ = false;
-    bool rom_transfer_ = false;            // a ROM transfer runs on the link worker
+    bool rom_transfer_ = false;            // ROM writes run on the link worker
     bool close_after_transfer_ = false;    // a close was asked for meanwhile
     QPointer<QMessageBox> stop_question_;  // asking whether to stop the transfer now
 

@@ -83,6 +83,10 @@ void WindowUi::ShowLinkSpeeds(int serial, int servo) {
     });
 }
 
+void WindowUi::ShowRomPhase(RomPhase phase) {
+    Show([this, phase] { dlg_.ShowRomPhase(phase); });
+}
+
 void WindowUi::ShowProgress(size_t done, size_t total) {
     Show([this, done, total] {
         dlg_.progress_->setRange(0, static_cast<int>(std::max<size_t>(total, 1)));

@@ -25,6 +25,7 @@ class WindowUi : public OperatorUi {
     void SetPortEntry0(std::string_view caption) override;
     void SelectPortEntry(int index) override;
     void ShowLinkSpeeds(int serial, int servo) override;
+    void ShowRomPhase(RomPhase phase) override;
     void ShowProgress(size_t done, size_t total) override;
     void ShowPlayingMotion(int entry) override;
     int SelectedMotion() override;

@@ -72,6 +72,9 @@ class CUsbIO {
     bool board_silent() const { return board_silent_; }
     // A write failed because the port is gone; every later exchange fails at once.
     bool port_lost() const { return port_lost_; }
+    // The last exchange's frame went out whole, whatever became of its reply
+    // (a stop may have cut the wait for it).
+    bool frame_sent() const { return frame_sent_; }
 
     // Exchanges that failed (no whole reply, a refusal) since the last one that
     // succeeded, and in all.
@@ -124,6 +127,7 @@ class CUsbIO {
     bool in_session_ = false;
     bool board_silent_ = false;
     bool port_lost_ = false;
+    bool frame_sent_ = false;
     std::stop_token stop_;
     quenlo::Clock& clock_;
 };
@@ -135,7 +139,9 @@ namespace quenlo::board {
 // number is above 35 has no place on the board and is left out.
 bool SendServoPosition(CUsbIO& link, uint8_t speed, uint16_t position, int count,
                        const int32_t* motors);
-void FreeServos(CUsbIO& link);
+// True when the release went out on the line (its reply is not awaited after
+// a stop); false when it could not be sent.
+bool FreeServos(CUsbIO& link);
 void HoldAndHome(CUsbIO& link, int count, const int32_t* motors);
 // home: a multi-servo command (byte 0 its length) or null. False when the
 // session gave up on a silent board on the way.

@@ -117,11 +117,12 @@ bool SendServoPosition(CUsbIO& link, uint8_t speed, uint16_t position, int count
     return link.Transfer(command.get(), length);
 }
 
-void FreeServos(CUsbIO& link) {
+bool FreeServos(CUsbIO& link) {
     WriteRam16(link, kRamSystemRegister, link.system_register());
     LogOut(" モーター(free)\n");
-    SendServoPosition(link, 1, kPositionFree, 0, nullptr);
+    const bool sent = SendServoPosition(link, 1, kPositionFree, 0, nullptr) || link.frame_sent();
     if (!GaveUp(link)) link.SleepMs(100);
+    return sent;
 }
 
 void HoldAndHome(CUsbIO& link, int count, const int32_t* motors) {

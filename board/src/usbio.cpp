@@ -178,7 +178,8 @@ bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
             if (left <= 0 || stop_requested()) break;
         }
     }
-    if (written != length || length == 0) {
+    frame_sent_ = written == length && length > 0;
+    if (!frame_sent_) {
         LogErr("The data transmission is abnormal.\n");
         if (port_ && port_->IsOpen() && !port_->IsAlive()) port_lost_ = true;
         return false;
@@ -187,6 +188,7 @@ bool CUsbIO::SendFrame(const uint8_t* frame, int length) {
 }
 
 bool CUsbIO::Transfer(const uint8_t* frame, int length) {
+    frame_sent_ = false;
     const bool ok = MaySend() && Exchange(frame, length, kReplyTimeoutMs, 2);
     failed_in_row_ = ok ? 0 : failed_in_row_ + 1;
     if (!ok) ++failed_exchanges_;

@@ -309,7 +309,7 @@ PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSet
     // not claim one.
     if (!link->board_silent() && !link->port_lost()) {
         ui.ConsolePrint("モーター解放中\r\n");
-        board::FreeServos(*link);
+        result.released = board::FreeServos(*link);
     }
     link->EndSession();
     ui.ConsolePrint("モーション再生終了\r\n");

@@ -52,6 +52,7 @@ struct PlaybackResult {
     bool started = false;      // the board was set up and motions were played
     bool link_lost = false;    // stopped after three failed exchanges in a row
     int failed_exchanges = 0;  // with the board, during this playback
+    bool released = false;     // the release of the servos went out on the line
 };
 
 // The live playback, on its worker thread: sets the board up, hands each

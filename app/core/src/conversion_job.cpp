@@ -39,7 +39,7 @@ bool IsBacPath(const std::string& path) {
 // the reason, the operator learns which.
 void TellWhyUnreadable(OperatorUi& ui, const std::string& path) {
     const std::string why = FileReadProblem(path);
-    if (!why.empty()) ui.ConsolePrint("%s を読めません: %s\r\n", path.c_str(), why.c_str());
+    if (!why.empty()) ui.ConsoleFail("%s を読めません: %s\r\n", path.c_str(), why.c_str());
 }
 
 }  // namespace
@@ -48,11 +48,11 @@ std::unique_ptr<CDataInfo> Convert(OperatorUi& ui, const std::string& bac_field,
                                    const std::vector<std::string>& motion_paths, int rate_index) {
     const std::string path = BacPath(bac_field);
     if (!IsBacPath(path)) {
-        ui.ConsolePrint("BACファイルがありません\r\n");
+        ui.ConsoleFail("BACファイルがありません\r\n");
         return nullptr;
     }
     if (motion_paths.empty()) {
-        ui.ConsolePrint("TRAファイルがありません\r\n");
+        ui.ConsoleFail("TRAファイルがありません\r\n");
         return nullptr;
     }
     return RunConversion(ui, path, motion_paths, rate_index);
@@ -78,8 +78,8 @@ std::unique_ptr<CDataInfo> ConversionSteps(OperatorUi& ui, std::unique_ptr<CData
                                            int rate_index) {
     ui.ConsolePrint("BAC解析中\r\n");
     if (fnbacanalysis(bac_path.c_str()) != 0 || !data->BuildMotorList()) {
-        ui.ConsolePrint("%s\r\n", bac_path.c_str());
-        ui.ConsolePrint("↑有効なBAC6ファイルではありません\r\n");
+        ui.ConsoleFail("%s\r\n", bac_path.c_str());
+        ui.ConsoleFail("↑有効なBAC6ファイルではありません\r\n");
         TellWhyUnreadable(ui, bac_path);
         return nullptr;
     }
@@ -98,8 +98,8 @@ std::unique_ptr<CDataInfo> ConversionSteps(OperatorUi& ui, std::unique_ptr<CData
                 data->set_motion_loaded(true);
             }
             if (!converted) {
-                ui.ConsolePrint("%s\r\n", path.c_str());
-                ui.ConsolePrint("↑有効なTRA4ファイルではありません\r\n");
+                ui.ConsoleFail("%s\r\n", path.c_str());
+                ui.ConsoleFail("↑有効なTRA4ファイルではありません\r\n");
                 TellWhyUnreadable(ui, path);
                 return nullptr;
             }
@@ -143,7 +143,7 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     try {
         data = std::make_unique<CDataInfo>();
     } catch (const std::bad_alloc&) {
-        ui.ConsolePrint("メモリ不足で変換できません\r\n");
+        ui.ConsoleFail("メモリ不足で変換できません\r\n");
         return nullptr;
     }
     BusyScope busy(ui);
@@ -152,7 +152,7 @@ std::unique_ptr<CDataInfo> RunConversion(OperatorUi& ui, const std::string& bac_
     try {
         return ConversionSteps(ui, std::move(data), bac_path, motion_paths, rate_index);
     } catch (const std::exception& e) {
-        ui.ConsolePrint("変換中にエラーが発生しました (%s)\r\n", e.what());
+        ui.ConsoleFail("変換中にエラーが発生しました (%s)\r\n", e.what());
         return nullptr;
     }
 }
@@ -164,8 +164,7 @@ std::vector<int32_t> BoardMotors(const CDataInfo& data) {
     return {list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
-RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms,
-                          int rate_index) {
+RomContent MakeRomContent(const CDataInfo& data, int entry_count, int interval_ms, int rate_index) {
     RomContent content;
     content.interval_ms = interval_ms;
     content.rate_index = rate_index;

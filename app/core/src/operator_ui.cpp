@@ -8,14 +8,25 @@
 namespace quenlo {
 
 void OperatorUi::ConsolePrint(const char* fmt, ...) {
-    char text[500];  // 499 characters and the terminating zero
     va_list args;
     va_start(args, fmt);
-    int n = std::vsnprintf(text, sizeof text, fmt, args);
+    ConsoleFormat(LineKind::Info, fmt, args);
     va_end(args);
+}
+
+void OperatorUi::ConsoleFail(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    ConsoleFormat(LineKind::Failure, fmt, args);
+    va_end(args);
+}
+
+void OperatorUi::ConsoleFormat(LineKind kind, const char* fmt, va_list args) {
+    char text[500];  // 499 characters and the terminating zero
+    const int n = std::vsnprintf(text, sizeof text, fmt, args);
     if (n < 0) return;
     size_t len = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
-    ConsoleWrite(std::string_view(text, len));
+    ConsoleLine(std::string_view(text, len), kind);
 }
 
 // Out of line, where the owned classes are complete.

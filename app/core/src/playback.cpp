@@ -119,7 +119,7 @@ class Player {
     void CheckLink() {
         if (!link_lost_ && link_.failed_in_row() >= kLinkLostAfter) {
             link_lost_ = true;
-            ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+            ui_.ConsoleFail("通信エラーのため再生を中止しました\r\n");
         }
         GaveUp();
     }
@@ -130,10 +130,10 @@ class Player {
         if (link_lost_) return true;
         if (link_.board_silent()) {
             link_lost_ = true;
-            ui_.ConsolePrint("ボードが応答しません\r\n");
+            ui_.ConsoleFail("ボードが応答しません\r\n");
         } else if (link_.port_lost()) {
             link_lost_ = true;
-            ui_.ConsolePrint("通信エラーのため再生を中止しました\r\n");
+            ui_.ConsoleFail("通信エラーのため再生を中止しました\r\n");
         }
         return link_lost_;
     }
@@ -225,7 +225,7 @@ PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state) {
     if (state.m_bPlaying) return PlaybackStart::Refused;
     // A connection attempt or a ROM transfer holds the link.
     if (state.m_bLinkBusy) {
-        ui.ConsolePrint("操作は無効です\r\n");
+        ui.ConsoleFail("操作は無効です\r\n");
         return PlaybackStart::Refused;
     }
     state.m_bCommandSent = false;
@@ -233,7 +233,7 @@ PlaybackStart StartPlayback(OperatorUi& ui, DialogState& state) {
     if (!state.LinkOpen() || !state.m_pUsbIO) {
         // The preview alone has nothing to play either: said, and nothing starts.
         if (!state.m_pDataInfo) {
-            ui.ConsolePrint("変換されていません\r\n");
+            ui.ConsoleFail("変換されていません\r\n");
             return PlaybackStart::Refused;
         }
         state.m_bRobotActive = false;
@@ -282,11 +282,11 @@ PlaybackResult PlayMotions(OperatorUi& ui, DialogState& state, const PlaybackSet
     // Refused: nothing else changes, and the window is not left playing.
     CUsbIO* link = state.LinkOpen() ? state.m_pUsbIO.get() : nullptr;
     if (!link) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        ui.ConsoleFail("RCB-4HVと通信が確立していません\r\n");
         return result;
     }
     if (!state.m_pDataInfo) {
-        ui.ConsolePrint("コマンド変換されていません\r\n");
+        ui.ConsoleFail("コマンド変換されていません\r\n");
         return result;
     }
     result.started = true;

@@ -56,7 +56,7 @@ int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port) {
     int speed = link.Connect(port);
     if (speed < 0 && link.speed_index() == 2) speed = link.Connect(port);
     if (speed < 0)
-        ui.ConsolePrint("%s 接続失敗\r\n", port);
+        ui.ConsoleFail("%s 接続失敗\r\n", port);
     else
         ui.ConsolePrint("%s 接続成功\r\n", port);
     return speed;
@@ -69,7 +69,7 @@ void EndLinkWork(DialogState& state) {
 std::optional<std::string> BeginSelectPort(OperatorUi& ui, DialogState& state, int index,
                                            const std::string& port_text) {
     if (state.m_bPlaying || state.m_bLinkBusy) {
-        ui.ConsolePrint("操作は無効です\r\n");
+        ui.ConsoleFail("操作は無効です\r\n");
         return std::nullopt;
     }
     if (index == 0) {

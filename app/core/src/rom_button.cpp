@@ -11,15 +11,15 @@ namespace {
 // What holds every ROM job off; true, with its line, when one does.
 bool RomWorkRefused(OperatorUi& ui, const DialogState& state) {
     if (!state.LinkOpen()) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        ui.ConsoleFail("RCB-4HVと通信が確立していません\r\n");
         return true;
     }
     if (state.m_bLinkBusy) {
-        ui.ConsolePrint("操作は無効です\r\n");
+        ui.ConsoleFail("操作は無効です\r\n");
         return true;
     }
     if (state.m_bPlaying) {
-        ui.ConsolePrint("モーション再生中です\r\n");
+        ui.ConsoleFail("モーション再生中です\r\n");
         return true;
     }
     return false;
@@ -38,15 +38,15 @@ std::optional<RomContent> BeginRomTransfer(OperatorUi& ui, DialogState& state, i
                                            const std::function<bool()>& prepare) {
     if (RomWorkRefused(ui, state)) return std::nullopt;
     if (!state.m_bConverted || !state.m_pDataInfo) {
-        ui.ConsolePrint("データ変換されていません\r\n");
+        ui.ConsoleFail("データ変換されていません\r\n");
         return std::nullopt;
     }
     if (!ui.Confirm("確認", "ROMへ転送しますか？") || (prepare && !prepare())) {
-        ui.ConsolePrint("転送しません\r\n");
+        ui.ConsoleFail("転送しません\r\n");
         return std::nullopt;
     }
     if (!state.m_pUsbIO) {
-        ui.ConsolePrint("転送が中断しました\r\n");
+        ui.ConsoleFail("転送が中断しました\r\n");
         return std::nullopt;
     }
     ui.ConsolePrint("転送をはじめます\r\n");

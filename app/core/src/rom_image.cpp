@@ -27,7 +27,7 @@ board::RomImage Build(const RomContent& content) {
 bool ShowLayout(OperatorUi& ui, const board::RomImage& image) {
     for (const board::RomLine& line : image.layout) {
         if (line.console)
-            ui.ConsolePrint("%s", line.text.c_str());
+            ui.ConsoleFail("%s", line.text.c_str());
         else
             LogWrite(Stream::Out, line.text);
     }

@@ -32,10 +32,12 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
             const int n = static_cast<int>(std::min(got.size(), range.bytes.size() - at));
             const uint32_t address = range.address + static_cast<uint32_t>(at);
             if (!link.ReadRom(address, got.data(), n)) {
-                // A board without the read command still gets its program.
+                // A board without the read command still gets its program:
+                // no failure then, the transfer goes on to the reboot.
                 if (done == 0)
                     LogErr("The board does not answer memory reads: could not verify.\n");
-                ui.ConsolePrint("ベリファイできませんでした\r\n");
+                ui.ConsoleLine("ベリファイできませんでした\r\n",
+                               done == 0 ? LineKind::Info : LineKind::Failure);
                 return done == 0 ? ReadBack::NoReads : ReadBack::Failed;
             }
             const auto expected = range.bytes.begin() + static_cast<std::ptrdiff_t>(at);
@@ -43,8 +45,8 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
             if (mine != expected + n) {
                 const uint32_t where = address + static_cast<uint32_t>(mine - expected);
                 LogErr("Verify failed at $%06X: wrote $%02X, read $%02X.\n", where, *mine, *theirs);
-                ui.ConsolePrint("ベリファイエラー $%06X 書き込み %02X 読み出し %02X\r\n", where,
-                                *mine, *theirs);
+                ui.ConsoleFail("ベリファイエラー $%06X 書き込み %02X 読み出し %02X\r\n", where,
+                               *mine, *theirs);
                 return ReadBack::Differs;
             }
             done += static_cast<size_t>(n);
@@ -60,13 +62,13 @@ ReadBack CompareWritten(OperatorUi& ui, CUsbIO& link, const ReadProgress& progre
 namespace detail {
 
 bool Interrupted(OperatorUi& ui, const CUsbIO& link) {
-    if (link.board_silent()) ui.ConsolePrint("ボードが応答しません\r\n");
-    ui.ConsolePrint("転送が中断しました\r\n");
+    if (link.board_silent()) ui.ConsoleFail("ボードが応答しません\r\n");
+    ui.ConsoleFail("転送が中断しました\r\n");
     return false;
 }
 
 bool Incomplete(OperatorUi& ui) {
-    ui.ConsolePrint("転送を中止しました: ボードのROMのプログラムは不完全です\r\n");
+    ui.ConsoleFail("転送を中止しました: ボードのROMのプログラムは不完全です\r\n");
     return false;
 }
 
@@ -84,7 +86,7 @@ bool ReadBackup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOpt
     if (options.progress) options.progress(0, end);
     std::vector<uint8_t> rom;
     if (!ReadRomRange(link, 0, end, rom, options.progress) || !options.backup(rom)) {
-        ui.ConsolePrint("バックアップできませんでした\r\n");
+        ui.ConsoleFail("バックアップできませんでした\r\n");
         return false;
     }
     ui.ConsolePrint("バックアップOK\r\n");
@@ -93,7 +95,7 @@ bool ReadBackup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOpt
 
 bool Backup(OperatorUi& ui, CUsbIO& link, uint32_t end, const RomTransferOptions& options) {
     if (ReadBackup(ui, link, end, options)) return true;
-    ui.ConsolePrint("転送しません\r\n");
+    ui.ConsoleFail("転送しません\r\n");
     return false;
 }
 
@@ -139,12 +141,12 @@ bool SaveRom(OperatorUi& ui, CUsbIO& link, const RomTransferOptions& options) {
 bool RestoreRomImage(OperatorUi& ui, CUsbIO& link, const std::vector<uint8_t>& image,
                      const RomTransferOptions& options) {
     if (image.empty()) {
-        ui.ConsolePrint("ROMイメージが空のため転送できません\r\n");
+        ui.ConsoleFail("ROMイメージが空のため転送できません\r\n");
         return false;
     }
     if (image.size() > board::RomLayoutEnd()) {
-        ui.ConsolePrint("ROMイメージが %zu バイト超過するため転送できません\r\n",
-                        image.size() - board::RomLayoutEnd());
+        ui.ConsoleFail("ROMイメージが %zu バイト超過するため転送できません\r\n",
+                       image.size() - board::RomLayoutEnd());
         return false;
     }
     detail::Session session(link);

@@ -52,7 +52,7 @@ std::optional<ImportedScene> ImportScene(OperatorUi& ui, const std::string& scen
                                          const std::string& folder, int rate_index) {
     const char* name = scene.c_str();
     auto refuse = [&](const std::string& why) {
-        ui.ConsolePrint(" %sは、インポートできません: %s\r\n", name, why.c_str());
+        ui.ConsoleFail(" %sは、インポートできません: %s\r\n", name, why.c_str());
         return std::nullopt;
     };
     if (folder.empty()) return refuse("no cache folder (HOME is not set)");

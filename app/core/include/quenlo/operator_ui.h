@@ -10,6 +10,7 @@
 // so stopping a worker is asking it to stop and joining it.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ enum class Control {
 // The parts of ROM work, each shown from empty to full by ShowProgress.
 enum class RomPhase { Backup, Write, ReadBack };
 
+// A console line either tells what goes on, or refuses an operation or
+// reports a failure (and what to do about it): a shell also puts those where
+// scripts look for errors.
+enum class LineKind { Info, Failure };
+
 // What the core needs from whoever shows it to the operator.
 class OperatorUi {
   public:
@@ -42,6 +48,8 @@ class OperatorUi {
     // From a worker every call that shows something is posted, never waited
     // for, and shown in the order it was made.
     virtual void ConsoleWrite(std::string_view text) = 0;
+    // Console text of a kind; a window shows every kind alike.
+    virtual void ConsoleLine(std::string_view text, LineKind /*kind*/) { ConsoleWrite(text); }
     // Yes/No question; true only for Yes. On the user-interface thread only.
     virtual bool Confirm(std::string_view caption, std::string_view text) = 0;
     // Wait cursor on while a long operation runs on the caller's thread.
@@ -79,6 +87,12 @@ class OperatorUi {
 
     // printf-style console line, cut to 499 characters like the dialog's.
     void ConsolePrint(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // The same for a refusal or a failure (LineKind::Failure).
+    void ConsoleFail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+  private:
+    void ConsoleFormat(LineKind kind, const char* fmt, va_list args)
+        __attribute__((format(printf, 3, 0)));
 };
 
 // At most `limit` diagnostic lines are shown per operation; the rest are

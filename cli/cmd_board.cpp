@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board_job.h"
 #include "command.h"
 #include "console.h"
 #include "conversion.h"
@@ -17,26 +18,47 @@
 
 namespace quenlo::cli {
 
-bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port) {
+bool StartRomTransfer(OperatorUi& ui, BoardJob& job, CUsbIO& link, const char* port) {
+    link.SetStopToken(job.cut());
     if (ConnectBoard(ui, link, port) < 0) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
+        ui.ConsoleFail("RCB-4HVと通信が確立していません\r\n");
         return false;
     }
-    if (!ui.Confirm("確認", "ROMへ転送しますか？")) {
-        ui.ConsolePrint("転送しません\r\n");
+    if (!ui.Confirm("確認", "ROMへ転送しますか？") || !job.Enter(BoardJob::Stage::Writing)) {
+        ui.ConsoleFail("転送しません\r\n");
         return false;
     }
     ui.ConsolePrint("転送をはじめます\r\n");
     return true;
 }
 
+void SayHowToRestore(OperatorUi& ui, const char* port, const std::string& image) {
+    if (image.empty())
+        ui.ConsoleFail(
+            "元に戻すには、保存しておいたROMを quenlo-cli rom-write --port %s FILE.bin で"
+            "書き戻すか、もう一度転送してください\r\n",
+            port);
+    else
+        ui.ConsoleFail("元に戻すには: quenlo-cli rom-write --port %s %s\r\n", port, image.c_str());
+}
+
+void SayInterrupted(const char* command, const BoardJob& job, const std::string& output) {
+    std::fprintf(stderr, "quenlo-cli %s: stopped by %s", command, job.signal_name());
+    if (!output.empty()) std::fprintf(stderr, "; %s is not written", output.c_str());
+    std::fputc('\n', stderr);
+}
+
 namespace {
 
 int RunConnect(const char* port) {
     StdoutUi ui(true);
+    BoardJob job(ui);
     CUsbIO link(MakeSystemSerialPort());
-    const int speed = ConnectBoard(ui, link, port);
-    if (speed < 0) return 1;
+    link.SetStopToken(job.cut());
+    int speed = -1;
+    const int status = job.Run([&] { return (speed = ConnectBoard(ui, link, port)) < 0; });
+    if (job.signal_name()) SayInterrupted("connect", job, {});
+    if (status != 0) return status;
     char line[64];
     std::snprintf(line, sizeof line, "speed index %d (%u baud)\n", speed,
                   static_cast<unsigned>(board::kSerialSpeeds[speed]));
@@ -55,8 +77,7 @@ struct RomArgs {
     bool no_verify = false;
 };
 
-int RunRom(const RomArgs& args) {
-    StdoutUi ui(true);
+int RunRom(const RomArgs& args, BoardJob& job, OperatorUi& ui) {
     const std::vector<std::string>& motions = args.motions;
     std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
     if (!data) return 1;
@@ -72,7 +93,8 @@ int RunRom(const RomArgs& args) {
     // Offline, the image is built without a board.
     if (offline) {
         std::vector<uint8_t> image;
-        if (!MakeRomImage(ui, content, image) || !CommitOutput("rom", output, image)) return 1;
+        if (!MakeRomImage(ui, content, image) || job.signal_name()) return 1;
+        if (!CommitOutput("rom", output, image)) return 1;
         char line[96];
         std::snprintf(line, sizeof line, "ROM image $000000 to $%06zX (%zu bytes) saved\n",
                       image.size(), image.size());
@@ -80,17 +102,28 @@ int RunRom(const RomArgs& args) {
         return 0;
     }
     auto link = std::make_unique<CUsbIO>(MakeSystemSerialPort());
-    if (!StartRomTransfer(ui, *link, args.port.c_str())) return 1;
+    if (!StartRomTransfer(ui, job, *link, args.port.c_str())) return 1;
     ProgressLine progress;
     RomTransferOptions options;
     options.verify = !args.no_verify;
     options.progress = progress.Callback();
+    options.stop_after_block = job.stop();
     if (!args.backup.empty())
         options.backup = [&](const std::vector<uint8_t>& rom) {
             progress.Finish();
             return CommitOutput("rom", backup, rom);
         };
-    return WriteRomImage(ui, *link, content, options) ? 0 : 1;
+    if (WriteRomImage(ui, *link, content, options)) return 0;
+    if (job.stop().stop_requested()) SayHowToRestore(ui, args.port.c_str(), args.backup);
+    return 1;
+}
+
+int RunRom(const RomArgs& args) {
+    StdoutUi ui(true);
+    BoardJob job(ui);
+    const int status = job.Run([&] { return RunRom(args, job, ui); });
+    if (job.stopped_early()) SayInterrupted("rom", job, args.output);
+    return status;
 }
 
 std::function<int()> DefineConnect(CLI::App& sub) {
@@ -116,11 +149,8 @@ std::function<int()> DefineRom(CLI::App& sub) {
         ->needs(port);
     sub.add_flag("--no-verify", args->no_verify, "do not read the written ROM back");
     sub.callback([args] {
-        std::vector<std::string> inputs = args->motions;
-        inputs.insert(inputs.begin(), args->model);
-        RefuseSwappedFiles(args->model, args->motions);
-        RefuseInputAsOutput("-o", args->output, inputs);
-        RefuseInputAsOutput("--backup", args->backup, inputs);
+        RefuseBadFiles(args->model, args->motions,
+                       {{"-o", args->output}, {"--backup", args->backup}});
     });
     return [args] { return RunRom(*args); };
 }

@@ -17,14 +17,7 @@
 namespace quenlo::cli {
 namespace {
 
-struct Args {
-    std::string model;
-    std::vector<std::string> motions;
-    int rate = kDefaultRate;
-    std::string output;
-};
-
-int Run(const Args& args) {
+int Run(const SceneArgs& args) {
     // Claimed before the work, so a path that cannot be written is told first.
     OutputFile output(args.output);
     if (!output.Open()) {
@@ -38,7 +31,7 @@ int Run(const Args& args) {
     std::string error;
     {
         ProgressToStderr progress;
-        StdoutUi ui(false);
+        StdoutUi ui(false, StdoutUi::Console::OnStderr);
         data = RunConversion(ui, args.model, args.motions, args.rate);
         if (!data) return 1;
         std::vector<std::string> names;
@@ -74,23 +67,12 @@ int Run(const Args& args) {
 }
 
 std::function<int()> Define(CLI::App& sub) {
-    auto args = std::make_shared<Args>();
-    sub.add_option("MODEL.bac", args->model, "the model")->required();
-    sub.add_option("MOTION.tra", args->motions, "the motions, one animation each (optional)");
-    AddRateOption(sub, args->rate)
+    auto args = std::make_shared<SceneArgs>();
+    AddSceneArgs(sub, *args, "the motions, one animation each (optional)",
+                 "the binary glTF to write", "OUT.glb")
         ->description(
             "playback-rate list index whose period a key time unit lasts: 0 to 8 for 10, 15, 20, "
-            "25, "
-            "30, 40, 45, 50, 60 ms");
-    sub.add_option("-o", args->output, "the binary glTF to write")
-        ->required()
-        ->type_name("OUT.glb");
-    sub.callback([args] {
-        std::vector<std::string> inputs = args->motions;
-        inputs.insert(inputs.begin(), args->model);
-        RefuseSwappedFiles(args->model, args->motions);
-        RefuseInputAsOutput("-o", args->output, inputs);
-    });
+            "25, 30, 40, 45, 50, 60 ms");
     return [args] { return Run(*args); };
 }
 

@@ -27,7 +27,7 @@ int Run(const Args& args) {
     std::unique_ptr<CDataInfo> data;
     {
         ProgressToStderr progress;
-        StdoutUi ui(false);
+        StdoutUi ui(false, StdoutUi::Console::OnStderr);
         data = Convert(ui, args.model, motions, args.rate);
     }
     if (!data) return 1;

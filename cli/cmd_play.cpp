@@ -1,15 +1,11 @@
 // quenlo-cli play: converts like the main window and plays the motions live on
 // the board, as Play and Play all do. SIGINT and SIGTERM are the stop button.
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "board_job.h"
 #include "command.h"
 #include "console.h"
 #include "conversion.h"
@@ -45,54 +41,40 @@ class PlayUi : public StdoutUi {
     const PlayArgs& args_;
 };
 
-// Plays on a thread of its own while this one takes SIGINT and SIGTERM (no
-// handler runs inside the playback): the first asks the playback to stop, a
-// second one ends the program at once, as it would by default.
-PlaybackResult PlayUntilDone(OperatorUi& ui, DialogState& state, const PlaybackSettings& settings) {
-    sigset_t stops, before;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, &before);  // the player inherits the mask
-    PlaybackResult result;
-    std::atomic<bool> done{false};
-    std::jthread player([&](std::stop_token stop) {
-        result = PlayMotions(ui, state, settings, std::move(stop));
-        done = true;
-    });
-    bool asked = false;
-    const timespec tick{0, 20'000'000};
-    while (!done) {
-        const int sig = sigtimedwait(&stops, nullptr, &tick);
-        if (sig < 0) continue;
-        if (!asked) {
-            asked = true;
-            player.request_stop();
-            continue;
-        }
-        signal(sig, SIG_DFL);
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-        raise(sig);
-    }
-    player.join();
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return result;
+// The last line after a signal says whether the servos were released.
+void SayStopped(OperatorUi& ui, const BoardJob& job, const PlaybackResult& result) {
+    if (!result.released)
+        ui.ConsoleFail("再生を中止しました: モーターは解放されていません\r\n");
+    else if (job.cut_requested())
+        ui.ConsoleFail("再生を中止しました: モーター解放を送りました (応答は待っていません)\r\n");
+    else
+        ui.ConsoleFail("再生を中止しました\r\n");
 }
 
 int Run(const PlayArgs& args) {
     PlayUi ui(args);
     DialogState state;
-    state.m_pDataInfo = Convert(ui, args.model, args.motions, args.rate);
-    if (!state.m_pDataInfo) return 1;
-    state.m_pUsbIO = std::make_unique<CUsbIO>(MakeSystemSerialPort());
-    state.m_nLinkSpeed = ConnectBoard(ui, *state.m_pUsbIO, args.port.c_str());
-    if (StartPlayback(ui, state) != PlaybackStart::Live) {
-        ui.ConsolePrint("RCB-4HVと通信が確立していません\r\n");
-        return 1;
-    }
-    const PlaybackResult result = PlayUntilDone(ui, state, ReadPlaybackSettings(ui, args.all));
-    EndPlayback(state);
-    return result.started && result.failed_exchanges == 0 ? 0 : 1;
+    BoardJob job(ui);
+    return job.Run([&] {
+        state.m_pDataInfo = Convert(ui, args.model, args.motions, args.rate);
+        if (!state.m_pDataInfo) return 1;
+        state.m_pUsbIO = std::make_unique<CUsbIO>(MakeSystemSerialPort());
+        state.m_pUsbIO->SetStopToken(job.cut());
+        state.m_nLinkSpeed = ConnectBoard(ui, *state.m_pUsbIO, args.port.c_str());
+        if (!job.Enter(BoardJob::Stage::Playing)) {
+            ui.ConsoleFail("再生を中止しました\r\n");
+            return 1;
+        }
+        if (StartPlayback(ui, state) != PlaybackStart::Live) {
+            ui.ConsoleFail("RCB-4HVと通信が確立していません\r\n");
+            return 1;
+        }
+        const PlaybackResult result =
+            PlayMotions(ui, state, ReadPlaybackSettings(ui, args.all), job.stop());
+        EndPlayback(state);
+        if (job.signal_name()) SayStopped(ui, job, result);
+        return result.started && result.failed_exchanges == 0 ? 0 : 1;
+    });
 }
 
 std::function<int()> Define(CLI::App& sub) {
@@ -112,7 +94,7 @@ std::function<int()> Define(CLI::App& sub) {
     sub.add_flag("--loop", args->loop, "the loop box: play again until stopped");
     // The list's length is known once the positionals are read.
     sub.callback([args, motion] {
-        RefuseSwappedFiles(args->model, args->motions);
+        RefuseBadFiles(args->model, args->motions);
         const int count = static_cast<int>(args->motions.size());
         if (motion->count() > 0 && count > 0 && (args->motion < 0 || args->motion >= count))
             throw CLI::ValidationError("--motion",

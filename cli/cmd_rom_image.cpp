@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "board_job.h"
 #include "command.h"
 #include "console.h"
 #include "quenlo/core.h"
@@ -29,16 +30,30 @@ int RunRead(const ReadArgs& args) {
     OutputFile output(args.output);
     if (!OpenOutput("rom-read", output)) return 1;
     StdoutUi ui(true);
+    BoardJob job(ui);
     CUsbIO link(MakeSystemSerialPort());
-    if (ConnectBoard(ui, link, args.port.c_str()) < 0) return 1;
+    link.SetStopToken(job.cut());
     std::vector<uint8_t> rom;
-    ProgressLine progress;
-    const bool read = ReadRomRange(link, from, to, rom, progress.Callback());
-    progress.Finish();
-    if (!read) {
-        std::fprintf(stderr, "quenlo-cli rom-read: the ROM could not be read; %s is not written\n",
-                     args.output.c_str());
-        return 1;
+    bool connected = false;
+    // Stopped, the temporary file goes with `output`.
+    const int status = job.Run([&] {
+        if (ConnectBoard(ui, link, args.port.c_str()) < 0) return 1;
+        connected = true;
+        ProgressLine progress;
+        const bool read = ReadRomRange(link, from, to, rom, progress.Callback());
+        progress.Finish();
+        return read ? 0 : 1;
+    });
+    if (job.signal_name()) {
+        SayInterrupted("rom-read", job, args.output);
+        return status;
+    }
+    if (status != 0) {
+        if (connected)
+            std::fprintf(stderr,
+                         "quenlo-cli rom-read: the ROM could not be read; %s is not written\n",
+                         args.output.c_str());
+        return status;
     }
     if (!CommitOutput("rom-read", output, rom)) return 1;
     char line[160];
@@ -58,13 +73,21 @@ int RunWrite(const WriteArgs& args) {
     std::vector<uint8_t> image;
     if (!ReadImageFile("rom-write", args.image, board::RomLayoutEnd(), image)) return 1;
     StdoutUi ui(true);
-    CUsbIO link(MakeSystemSerialPort());
-    if (!StartRomTransfer(ui, link, args.port.c_str())) return 1;
-    ProgressLine progress;
-    RomTransferOptions options;
-    options.verify = !args.no_verify;
-    options.progress = progress.Callback();
-    return RestoreRomImage(ui, link, image, options) ? 0 : 1;
+    BoardJob job(ui);
+    const int status = job.Run([&] {
+        CUsbIO link(MakeSystemSerialPort());
+        if (!StartRomTransfer(ui, job, link, args.port.c_str())) return 1;
+        ProgressLine progress;
+        RomTransferOptions options;
+        options.verify = !args.no_verify;
+        options.progress = progress.Callback();
+        options.stop_after_block = job.stop();
+        if (RestoreRomImage(ui, link, image, options)) return 0;
+        if (job.stop().stop_requested()) SayHowToRestore(ui, args.port.c_str(), args.image);
+        return 1;
+    });
+    if (job.stopped_early()) SayInterrupted("rom-write", job, {});
+    return status;
 }
 
 std::function<int()> DefineRead(CLI::App& sub) {

@@ -20,14 +20,10 @@ using preview::kPreviewPanelWidth;
 using preview::OffscreenPreview;
 using preview::WritePng;
 
-struct Args {
-    std::string model;
-    std::vector<std::string> motions;
-    int rate = kDefaultRate;
+struct Args : SceneArgs {
     int motion = 0;
     int frame = 0;
     std::string size;
-    std::string output;
 };
 
 // The console on standard output; a successful conversion builds the preview
@@ -91,9 +87,8 @@ int Run(const Args& args) {
 
 std::function<int()> Define(CLI::App& sub) {
     auto args = std::make_shared<Args>();
-    sub.add_option("MODEL.bac", args->model, "the model")->required();
-    sub.add_option("MOTION.tra", args->motions, "the motions, in list order (optional)");
-    AddRateOption(sub, args->rate);
+    AddSceneArgs(sub, *args, "the motions, in list order (optional)", "the PNG file to write",
+                 "FILE.png");
     sub.add_option("--motion", args->motion, "the motion shown, by its place in the list")
         ->type_name("N")
         ->check(CLI::Range(0, 1000000))
@@ -111,13 +106,6 @@ std::function<int()> Define(CLI::App& sub) {
                 return ImageSize(text, w, h) ? "" : "takes WIDTHxHEIGHT, 1 to 8192 pixels each";
             },
             ""));
-    sub.add_option("-o", args->output, "the PNG file to write")->required()->type_name("FILE.png");
-    sub.callback([args] {
-        std::vector<std::string> inputs = args->motions;
-        inputs.insert(inputs.begin(), args->model);
-        RefuseSwappedFiles(args->model, args->motions);
-        RefuseInputAsOutput("-o", args->output, inputs);
-    });
     return [args] { return Run(*args); };
 }
 

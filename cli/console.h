@@ -2,13 +2,12 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
-
-class CUsbIO;
 
 namespace CLI {
 class App;
@@ -19,23 +18,24 @@ class Validator;
 namespace quenlo::cli {
 
 // The console pane is standard output, on the log stream so that console lines
-// and progress lines keep their order; a line that refuses or reports a failure
-// goes to standard error as well, where scripts look for it. Nobody sits at a shell's dialog: every
-// question gets the answer given here.
+// and progress lines keep their order; a line that refuses or reports a
+// failure goes to standard error as well, where scripts look for it, unless
+// the console is already there (ProgressToStderr). Nobody sits at a shell's
+// dialog: every question gets the answer given here.
 class StdoutUi : public OperatorUi {
   public:
-    explicit StdoutUi(bool answer_yes) : yes_(answer_yes) {}
+    enum class Console { OnStdout, OnStderr };
+    explicit StdoutUi(bool answer_yes, Console console = Console::OnStdout)
+        : yes_(answer_yes), copy_failures_(console == Console::OnStdout) {}
     void ConsoleWrite(std::string_view text) override;
+    void ConsoleLine(std::string_view text, LineKind kind) override;
     bool Confirm(std::string_view, std::string_view) override { return yes_; }
     void SetBusy(bool) override {}
 
   private:
     bool yes_;
+    bool copy_failures_;
 };
-
-// Connects, asks as the ROM button does and opens the transfer's console;
-// false (with the console's line) when the transfer is not to run.
-bool StartRomTransfer(OperatorUi& ui, CUsbIO& link, const char* port);
 
 // Flushes standard output and checks that every write to it went through;
 // false after a line on standard error (a full disk, a closed pipe).
@@ -55,17 +55,34 @@ class ProgressToStderr {
     ProgressToStderr& operator=(const ProgressToStderr&) = delete;
 };
 
-// Throws the command-line error "OPTION: OUT is IN, one of the inputs" when the
-// output names an input file by any path or link: it would replace it.
-void RefuseInputAsOutput(const char* option, const std::string& output,
-                         const std::vector<std::string>& inputs);
-
 // --port: a device name (under /dev) or a path, never empty.
 CLI::Validator PortName();
 
+// An output option and the path it names (empty when not given).
+struct OutputOption {
+    const char* option;
+    const std::string& path;
+};
+
 // Throws the command-line error naming a motion given as the model or a model
-// given as a motion, by the file's extension.
-void RefuseSwappedFiles(const std::string& model, const std::vector<std::string>& motions);
+// given as a motion (by the file's extension), or "OPTION: OUT is IN, one of
+// the inputs" when an output names the model or a motion by any path or link:
+// it would replace it.
+void RefuseBadFiles(const std::string& model, const std::vector<std::string>& motions,
+                    std::initializer_list<OutputOption> outputs = {});
+
+// What export-gltf and snapshot read: a model, its motions, a rate, one file.
+struct SceneArgs {
+    std::string model;
+    std::vector<std::string> motions;
+    int rate = kDefaultRate;
+    std::string output;
+};
+// Declares MODEL.bac, MOTION.tra (described by `motions`), --rate, and -o
+// (described by `output`, shown as `type`), with the checks of RefuseBadFiles
+// once they are read; answers --rate, whose description a command may change.
+CLI::Option* AddSceneArgs(CLI::App& sub, SceneArgs& args, const char* motions, const char* output,
+                          const char* type);
 
 // The window's list choices as options, range-checked: --rate (playback-rate
 // list index) and --interval (transition list index), with their defaults.

@@ -68,26 +68,17 @@ bool FinishOutput(const char* command) {
     return false;
 }
 
-void RefuseInputAsOutput(const char* option, const std::string& output,
-                         const std::vector<std::string>& inputs) {
-    if (output.empty()) return;
-    for (const std::string& in : inputs)
-        if (SameFile(output, in))
-            throw CLI::ValidationError(option, output + " is " + in + ", one of the inputs");
-}
-
 void StdoutUi::ConsoleWrite(std::string_view text) {
     LogWrite(Stream::Out, text);
-    // The console's refusals and failures: "...できません", "...しません",
-    // "...ありません", "接続失敗", "通信エラー...", "転送が中断しました" ...
-    const auto has = [&](std::string_view part) { return text.find(part) != text.npos; };
-    if (text.ends_with("ません\r\n") || has("失敗") || has("エラー") || has("中断") ||
-        has("中止")) {
-        std::string line = "quenlo-cli: ";
-        line.append(text.substr(0, text.find_last_not_of("\r\n") + 1));
-        line += '\n';
-        LogWrite(Stream::Err, line);
-    }
+}
+
+void StdoutUi::ConsoleLine(std::string_view text, LineKind kind) {
+    ConsoleWrite(text);
+    if (kind != LineKind::Failure || !copy_failures_) return;
+    std::string line = "quenlo-cli: ";
+    line.append(text.substr(0, text.find_last_not_of("\r\n") + 1));
+    line += '\n';
+    LogWrite(Stream::Err, line);
 }
 
 CLI::Validator PortName() {
@@ -98,7 +89,8 @@ CLI::Validator PortName() {
         "DEV");
 }
 
-void RefuseSwappedFiles(const std::string& model, const std::vector<std::string>& motions) {
+void RefuseBadFiles(const std::string& model, const std::vector<std::string>& motions,
+                    std::initializer_list<OutputOption> outputs) {
     const auto ends = [](const std::string& path, const char* ext) {
         return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ext) == 0;
     };
@@ -107,6 +99,23 @@ void RefuseSwappedFiles(const std::string& model, const std::vector<std::string>
     for (const std::string& m : motions)
         if (ends(m, ".bac"))
             throw CLI::ValidationError("MOTION.tra", m + " is a model (BAC6), not a TRA4 motion");
+    std::vector<const std::string*> inputs{&model};
+    for (const std::string& m : motions) inputs.push_back(&m);
+    for (const OutputOption& out : outputs)
+        for (const std::string* in : inputs)
+            if (!out.path.empty() && SameFile(out.path, *in))
+                throw CLI::ValidationError(out.option,
+                                           out.path + " is " + *in + ", one of the inputs");
+}
+
+CLI::Option* AddSceneArgs(CLI::App& sub, SceneArgs& args, const char* motions, const char* output,
+                          const char* type) {
+    sub.add_option("MODEL.bac", args.model, "the model")->required();
+    sub.add_option("MOTION.tra", args.motions, motions);
+    CLI::Option* rate = AddRateOption(sub, args.rate);
+    sub.add_option("-o", args.output, output)->required()->type_name(type);
+    sub.callback([&args] { RefuseBadFiles(args.model, args.motions, {{"-o", args.output}}); });
+    return rate;
 }
 
 namespace {

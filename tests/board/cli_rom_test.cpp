@@ -15,6 +15,7 @@
 
 using board_test::RecordingUi;
 using quenlo::sim::test::ReadFile;
+using quenlo::sim::test::RunCommand;
 using quenlo::sim::test::SimProcess;
 using quenlo::sim::test::TempDir;
 
@@ -151,7 +152,8 @@ TEST(CliRomImage, FaultyBoardsAreToldApartAndNothingIsLost) {
         {{"--no-read"},
          "rom " + Robot("bow") + " --port PTY --backup DIR/kept",
          1,
-         {"バックアップできませんでした\r\n転送しません\r\n"},
+         {"バックアップできませんでした\r\n", "\nquenlo-cli: バックアップできませんでした\n",
+          "\n転送しません\r\n"},
          {"システム停止"}},
         // The line drops in the middle of a read: no file, no hang.
         {{"--hangup-after", "6"},
@@ -321,6 +323,37 @@ TEST(CliOutput, ResultOnStandardOutputAndWriteErrorsAreFailures) {
                        " is not a readable BAC6 model: a directory\n");
 }
 
+// --port names a file as given when it exists, else a device under /dev. A
+// refusal or failure on the console is also on standard error, once.
+TEST(CliOutput, PortPathsAndFailuresOnStandardError) {
+    TempDir dir;
+    std::system(("touch " + dir / "regular.txt").c_str());
+    std::string out;
+    EXPECT_EQ(RunCli("connect --port " + dir / "regular.txt", &out), 1);
+    EXPECT_TRUE(Has(out, "serial port " + dir / "regular.txt" + ": not a serial device\n")) << out;
+    out.clear();
+    EXPECT_EQ(RunCli("connect --port ttyQUENLO-NONE", &out), 1);
+    EXPECT_TRUE(Has(out, "serial port /dev/ttyQUENLO-NONE: no such device\n")) << out;
+
+    const std::string cli = QUENLO_CLI, missing = kExamples + "/missing.tra";
+    const std::string line = missing + " を読めません: No such file or directory";
+    for (const std::string& command :
+         {"rom " + kExamples + "/robot.bac " + missing + " -o " + dir / "r.bin",
+          "export-gltf " + kExamples + "/robot.bac " + missing + " -o " + dir / "r.glb"}) {
+        out.clear();
+        EXPECT_EQ(RunCommand("{ " + cli + " " + command + " 2>" + dir / "err" + "; }", &out), 1);
+        const Bytes err = ReadFile(dir / "err");
+        const std::string errors(err.begin(), err.end());
+        if (command.rfind("rom", 0) == 0) {
+            EXPECT_TRUE(Has(out, "\n" + line + "\r\n")) << out;
+            EXPECT_TRUE(Has(errors, "\nquenlo-cli: " + line + "\n")) << errors;
+        } else {  // the console itself is on standard error: not twice
+            EXPECT_EQ(errors.find(line), errors.rfind(line)) << errors;
+            EXPECT_TRUE(Has(errors, line)) << errors;
+        }
+    }
+}
+
 // Every subcommand answers --help; every mistake on the command line has one form.
 TEST(CliArguments, HelpAndMistakes) {
     for (const char* command :
@@ -333,6 +366,8 @@ TEST(CliArguments, HelpAndMistakes) {
         {"frames m.bac --rate 9", "quenlo-cli frames: --rate: takes a list index, 0 to 8\n"},
         {"rom m.bac --interval x -o f", "quenlo-cli rom: --interval: takes a list index, 0 to 4\n"},
         {"connect", "quenlo-cli connect: --port is required\n"},
+        {"connect --port ''",
+         "quenlo-cli connect: --port: takes a device name (ttyUSB0) or path, not an empty one\n"},
         {"bogus", "quenlo-cli: unknown command 'bogus'\n"},
         {"play --port p m.bac a.tra b.tra --motion 2",
          "quenlo-cli play: --motion: takes a list position, 0 to 1\n"},

@@ -78,8 +78,9 @@ TEST(CliPlay, SigtermStopsALoopAndReleasesTheServos) {
     // Stop once the motion has played at least once; the command on its way
     // completes, then the servos are released.
     Console(run.cli, " frame=5 ");
-    EXPECT_EQ(run.cli.Stop(), 0);
-    EXPECT_TRUE(Console(run.cli).ends_with("\r\nモーター解放中\r\nモーション再生終了\r\n"));
+    EXPECT_EQ(run.cli.Stop(), 143);
+    EXPECT_TRUE(Console(run.cli).ends_with(
+        "\r\nモーター解放中\r\nモーション再生終了\r\n再生を中止しました\r\n"));
     const std::vector<Bytes> received = run.Received();
     ASSERT_GE(received.size(), 4u);
     EXPECT_TRUE(IsRelease(received.end()[-2], received.end()[-1]));

@@ -88,6 +88,7 @@ class SimProcess {
         kill(pid_, SIGTERM);
         return Wait();
     }
+    void Signal(int signal) { kill(pid_, signal); }
 
   private:
     std::string program_;

@@ -28,15 +28,8 @@ class FilesTest : public WindowTest {
     }
     std::string File(const std::string& name) { return dir_ / name; }
     CTraSel* List() { return Ctl<CTraSel>(1010); }
-    // Converted and shown: Convert off, Play on.
-    bool Converted() {
-        return dlg_->state().m_pDataInfo && dlg_->state().m_bConverted && !Enabled(1014) &&
-               Enabled(1015);
-    }
-    bool Dropped() {
-        return !dlg_->state().m_pDataInfo && !dlg_->state().m_bConverted && Enabled(1014) &&
-               !Enabled(1015);
-    }
+    // Files dropped, nothing converted: Convert on, Play off.
+    bool Dropped() { return Enabled(1014) && !Enabled(1015); }
 
     TempDir dir_;
 };

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "close_signals.h"
 #include "conversion.h"
@@ -56,7 +59,37 @@ class LinkTest : public WindowTest {
         Ctl<QComboBox>(1007)->setCurrentIndex(rate);
         ASSERT_TRUE(DropTra({dir_ / "bow.tra", dir_ / "wave.tra"}));
         ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
-        ASSERT_TRUE(dlg_->state().m_bConverted);
+        ASSERT_TRUE(Converted());
+    }
+    // What the robot must get for motion `entry` at `rate`: the commands
+    // quenlo-cli frames gives for the same files.
+    std::vector<std::vector<uint8_t>> CliCommands(int rate, int entry) {
+        std::string out;
+        const std::string cli = std::string(QUENLO_CLI) + " frames " + dir_ / "robot.bac " +
+                                dir_ / "bow.tra " + dir_ / "wave.tra --rate " +
+                                std::to_string(rate) + " 2>/dev/null";
+        EXPECT_EQ(RunCommand(cli, &out), 0) << cli;
+        std::vector<std::vector<uint8_t>> commands;
+        std::istringstream lines(out);
+        const std::string prefix = "frame " + std::to_string(entry) + " ";
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with(prefix)) continue;
+            std::istringstream hex(line.substr(prefix.size()));
+            int index = 0;
+            hex >> index;
+            auto& command = commands.emplace_back();
+            for (unsigned b; hex >> std::hex >> b;) command.push_back(static_cast<uint8_t>(b));
+        }
+        return commands;
+    }
+    // Serves the window's events until the board has received `command`
+    // after the trace's first `from` frames.
+    bool WaitForBoard(const std::string& trace, size_t from, const std::vector<uint8_t>& command) {
+        return WaitFor([&] {
+            const auto frames = TraceFrames(trace);
+            return std::find(frames.begin() + std::min(from, frames.size()), frames.end(),
+                             command) != frames.end();
+        });
     }
     TempDir dir_;
 };
@@ -90,7 +123,7 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     EXPECT_EQ(ConsoleSince(mark), pty0 + " 接続成功\n");
     EXPECT_EQ(Ports()->itemText(0), "切断");
     EXPECT_EQ(Ports()->currentText().toStdString(), pty0);
-    EXPECT_EQ(dlg_->state().m_nLinkSpeed, 0);
+    EXPECT_EQ(LinkSpeed(), "115.2k");
     EXPECT_TRUE(Enabled(1001));
 
     // Switching to a board at 625000 and then at 1250000; the speed lists follow.
@@ -103,8 +136,8 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
         ASSERT_TRUE(WaitForLink());
         // The timed-out attempts' diagnostics come first.
         EXPECT_TRUE(ConsoleSince(mark).ends_with(pty + " 接続成功\n")) << ConsoleSince(mark);
-        EXPECT_EQ(dlg_->state().m_nLinkSpeed, speed);
-        EXPECT_EQ(Ctl<QComboBox>(1005)->currentText(), caption);
+        EXPECT_TRUE(LinkOpen());
+        EXPECT_EQ(LinkSpeed(), caption);
         EXPECT_EQ(Ctl<QComboBox>(1006)->currentText(), "115.2k");
     }
 
@@ -113,7 +146,7 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     TypePort(dir_ / "no-such-port");
     ASSERT_TRUE(WaitForLink());
     EXPECT_NE(ConsoleSince(mark).find(dir_ / "no-such-port" + " 接続失敗\n"), std::string::npos);
-    EXPECT_EQ(dlg_->state().m_nLinkSpeed, -1);
+    EXPECT_FALSE(LinkOpen());
     EXPECT_EQ(Ports()->itemText(0), "未接続");
     EXPECT_EQ(Ports()->currentIndex(), 0);
     EXPECT_EQ(Ports()->currentText(), "未接続");
@@ -123,12 +156,13 @@ TEST_F(LinkTest, PortListConnectsAtEachSpeedSwitchesAndDisconnects) {
     Ports()->setCurrentIndex(Ports()->findText(QString::fromStdString(pty0)));
     dlg_->SelectPort(Ports()->currentIndex(), pty0);
     ASSERT_TRUE(WaitForLink());
-    ASSERT_EQ(dlg_->state().m_nLinkSpeed, 0);
+    ASSERT_TRUE(LinkOpen());
+    ASSERT_EQ(LinkSpeed(), "115.2k");
     mark = Console().size();
     dlg_->SelectPort(0, "");
     dlg_->SelectPort(0, "");
     EXPECT_EQ(ConsoleSince(mark), "切断しました\n");
-    EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);
+    EXPECT_FALSE(LinkOpen());
     EXPECT_EQ(Ports()->itemText(0), "未接続");
 
     // While a playback runs the list refuses.
@@ -159,8 +193,9 @@ TEST_F(LinkTest, CommandLineDropsTheFilesThenChoosesThePort) {
               0u)
         << lines;
     EXPECT_NE(lines.find("変換成功\n" + pty + " 接続成功\n"), std::string::npos) << lines;
-    EXPECT_TRUE(dlg_->state().m_bConverted);
-    EXPECT_EQ(dlg_->state().m_nLinkSpeed, 0);
+    EXPECT_TRUE(Converted());
+    EXPECT_TRUE(LinkOpen());
+    EXPECT_EQ(LinkSpeed(), "115.2k");
     // Standard output has the console's lines too.
     EXPECT_NE(out.out().find("変換成功\r\n"), std::string::npos);
 }
@@ -205,7 +240,7 @@ TEST_F(LinkTest, RomTransferWritesWhatTheCliWrites) {
     const QProgressBar* bar = dlg_->findChild<QProgressBar*>("romProgress");
     EXPECT_EQ(bar->value(), 0);
     EXPECT_FALSE(bar->isTextVisible());
-    EXPECT_TRUE(Enabled(1003) && Enabled(1015) && dlg_->state().m_bConverted);
+    EXPECT_TRUE(Enabled(1003) && Converted());
     EXPECT_EQ(sim.Wait(), 0);
 
     const std::string cli = std::string(QUENLO_CLI) + " rom " + dir_ / "robot.bac " +
@@ -234,7 +269,7 @@ TEST_F(LinkTest, APortThatVanishesEndsTheTransferAndTheWindowGoesOn) {
     ASSERT_TRUE(WaitFor([&] { return Console().find(lost) != std::string::npos; }));
     EXPECT_EQ(Ports()->itemText(0), "未接続");
     EXPECT_EQ(Ports()->currentText(), "未接続");
-    EXPECT_EQ(dlg_->state().m_nLinkSpeed, -1);
+    EXPECT_FALSE(LinkOpen());
     EXPECT_TRUE(Enabled(1001) && Enabled(1015));
     EXPECT_FALSE(Enabled(1003)) << "no board to write to";
     mark = Console().size();
@@ -341,13 +376,8 @@ TEST_F(LinkTest, ABusyWindowDoesNotDelayTheRobot) {
     dlg_->SelectPort(-1, Board(sim, {"--trace", trace}));
     ASSERT_TRUE(WaitForLink());
     Convert(0);  // 10 ms frames
-    const CDataInfo& data = *dlg_->state().m_pDataInfo;
-    const int bow = data.FindMotion(0);
-    std::vector<std::vector<uint8_t>> commands;
-    for (int j = 0; j < data.GetFrameCount(bow); ++j) {
-        const uint8_t* c = data.GetFrameCommand(bow, j);
-        commands.emplace_back(c, c + c[0]);
-    }
+    const std::vector<std::vector<uint8_t>> commands = CliCommands(0, 0);
+    ASSERT_GT(commands.size(), 5u);
     // The panel not shown, the preview paints nothing: software OpenGL would
     // otherwise take the processors from the playback, which is the
     // benchmark's business, not this test's.
@@ -356,7 +386,7 @@ TEST_F(LinkTest, ABusyWindowDoesNotDelayTheRobot) {
     for (int run = 0; run < 3 && window_late > 2000; ++run) {
         const size_t before = TraceFrames(trace).size();
         Ctl<QPushButton>(1015)->click();
-        ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 4; }));
+        ASSERT_TRUE(WaitForBoard(trace, before, commands[4]));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the window is busy
         ASSERT_TRUE(WaitFor([&] { return !dlg_->LivePlaybackRunning(); }));
         window_late = std::min(window_late, WorstLateness(trace, before, commands));
@@ -389,12 +419,8 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
                             " frame=161 time="))
         << console;
     EXPECT_TRUE(console.ends_with(released)) << console;
-    std::vector<std::vector<uint8_t>> bow;
-    const int bow_index = dlg_->state().m_pDataInfo->FindMotion(0);
-    for (int j = 0; j < 21; ++j) {
-        const uint8_t* c = dlg_->state().m_pDataInfo->GetFrameCommand(bow_index, j);
-        bow.emplace_back(c, c + c[0]);
-    }
+    const std::vector<std::vector<uint8_t>> bow = CliCommands(0, 0);
+    ASSERT_EQ(bow.size(), 21u);
     const auto frames = TraceFrames(dir_ / "trace");
     ASSERT_GT(frames.size(), 23u);
     EXPECT_EQ(std::vector(frames.end() - 23, frames.end() - 2), bow);
@@ -409,7 +435,7 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
     EXPECT_EQ(play_all->text(), "中止");
     EXPECT_TRUE(Enabled(1017));
     EXPECT_FALSE(Enabled(1003)) << "no ROM transfer during a playback";
-    ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 3; }));
+    ASSERT_TRUE(WaitForBoard(dir_ / "trace", frames.size(), bow[3]));
     EXPECT_EQ(Ctl<CTraSel>(1010)->currentRow(), 0);
     EXPECT_EQ(play_all->text(), "中止");
     EXPECT_TRUE(Enabled(1017));
@@ -424,12 +450,12 @@ TEST_F(LinkTest, PlayDrivesTheBoardAndItsButtonStopsIt) {
     EXPECT_EQ(play->text(), "再生");
     EXPECT_EQ(play_all->text(), "全再生");
     EXPECT_TRUE(Enabled(1015) && Enabled(1017) && Enabled(1001) && Enabled(1007) && Enabled(1010));
-    EXPECT_FALSE(dlg_->state().m_bPlaying);
+    EXPECT_TRUE(Enabled(1003)) << "a ROM transfer waits for the playback's end only";
 
     // Closing mid-motion: the window waits for the release, then frees the link.
     mark = Console().size();
     play->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg_->state().m_nCommandIndex >= 2; }));
+    ASSERT_TRUE(WaitForBoard(dir_ / "trace", TraceFrames(dir_ / "trace").size(), bow[2]));
     dlg_->reject();
     EXPECT_FALSE(playing());
     EXPECT_EQ(dlg_->state().m_pUsbIO, nullptr);

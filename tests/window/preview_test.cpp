@@ -69,7 +69,7 @@ TEST_F(PreviewPanel, ShowsTheGridThenTheRobotAndTurnsWithTheMouse) {
 
     ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
     ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
-    ASSERT_TRUE(dlg_->state().m_bConverted);
+    ASSERT_TRUE(Converted());
     const QImage robot = viewer_->grabFramebuffer();
     EXPECT_GT(ModelPixels(robot), 2000);
 
@@ -84,7 +84,7 @@ TEST_F(PreviewPanel, ShowsTheGridThenTheRobotAndTurnsWithTheMouse) {
 
     // A new model empties the preview; this one does not convert.
     ASSERT_TRUE(DropBac({kExamples + "/missing.bac"}));
-    EXPECT_FALSE(dlg_->state().m_bConverted);
+    EXPECT_FALSE(Enabled(1015)) << "nothing to play";
     EXPECT_TRUE(dlg_->renderer()->scene().bones().empty());
     EXPECT_EQ(ModelPixels(viewer_->grabFramebuffer()), 0);
 }
@@ -96,7 +96,7 @@ TEST_F(PreviewPanel, ShowsTheGridThenTheRobotAndTurnsWithTheMouse) {
 TEST_F(PreviewPanel, RightClickMenuRightDragPanDoubleClickAndHomeReset) {
     ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
     ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
-    ASSERT_TRUE(dlg_->state().m_bConverted);
+    ASSERT_TRUE(Converted());
     const QImage start = viewer_->grabFramebuffer();
     const QPoint at(viewer_->width() / 2, viewer_->height() / 2);
 
@@ -179,11 +179,14 @@ TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
     Ctl<QComboBox>(1007)->setCurrentIndex(0);  // 10 ms
     ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
     ASSERT_TRUE(DropTra({nod}));
-    ASSERT_TRUE(dlg_->state().m_bConverted);
+    ASSERT_TRUE(Converted());
+    auto* play = Ctl<QPushButton>(1015);
     size_t mark = Console().size();
-    dlg_->StartPreview(false);
-    EXPECT_TRUE(dlg_->state().m_bPlaying);
-    ASSERT_TRUE(WaitFor([&] { return !dlg_->state().m_bPlaying; }));
+    play->click();
+    EXPECT_EQ(play->text(), "中止");
+    // Ended: the caption is back and the port list, which waits for a
+    // playback's end, is on again.
+    ASSERT_TRUE(WaitFor([&] { return play->text() == "再生" && Enabled(1001); }));
     EXPECT_EQ(ConsoleSince(mark).rfind("モーション #0 再生\n frame=", 0), 0u) << ConsoleSince(mark);
     EXPECT_NE(ConsoleSince(mark).find("\n end "), std::string::npos);
 
@@ -192,10 +195,10 @@ TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
     dlg_->DeleteEntry();
     Ctl<QComboBox>(1007)->setCurrentIndex(3);
     ASSERT_TRUE(DropTra({kExamples + "/wave.tra"}));
-    ASSERT_TRUE(dlg_->state().m_bConverted);
+    ASSERT_TRUE(Converted());
     mark = Console().size();
     const uint64_t painted = viewer_->frames_painted();
-    dlg_->StartPreview(false);
+    play->click();
     ASSERT_TRUE(WaitFor([&] { return viewer_->frames_painted() > painted + 2; }));
     dlg_->reject();  // the close button
     EXPECT_FALSE(dlg_->state().m_bPlaying);
@@ -215,15 +218,15 @@ TEST_F(PreviewPanel, FollowsTheBoardStepByStep) {
     const std::string pty = sim.Start({});
     ASSERT_FALSE(pty.empty());
     dlg_->SelectPort(-1, pty);
-    ASSERT_TRUE(
-        WaitFor([&] { return dlg_->state().m_nLinkSpeed >= 0 && !dlg_->state().m_bLinkBusy; }));
+    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(LinkOpen());
     const std::string dir = conversion_test::TempFolder();
     quenlo::tra4::Motion nod = conversion_test::MakeMotion(
         {0, 4, 8, 16}, {"body", "head"}, {{0, 0, 1}, {0, 1, 1}, {0, 0, 1}, {0, -1, 1}});
     Ctl<QComboBox>(1007)->setCurrentIndex(0);  // 10 ms
     ASSERT_TRUE(DropBac({kExamples + "/robot.bac"}));
     ASSERT_TRUE(DropTra({conversion_test::WriteTra(dir + "nod.tra", nod)}));
-    ASSERT_TRUE(dlg_->state().m_bConverted);
+    ASSERT_TRUE(Converted());
 
     quenlo::preview::PreviewBone& head = *dlg_->renderer()->scene().bones()[1];
     const quenlo::preview::PreviewVector last = head.tracks[0].back().direction;
@@ -235,7 +238,8 @@ TEST_F(PreviewPanel, FollowsTheBoardStepByStep) {
     const uint64_t painted = viewer_->frames_painted();
     const size_t mark = Console().size();
     Ctl<QAbstractButton>(1015)->click();
-    EXPECT_TRUE(dlg_->state().m_bRobotActive);
+    // The robot plays: its set-up comes first, from the live thread.
+    EXPECT_TRUE(WaitFor([&] { return ConsoleSince(mark).starts_with("RCB-4HV初期化中\n"); }));
     ASSERT_TRUE(WaitFor(
         [&] { return ConsoleSince(mark).find("モーション再生終了") != std::string::npos; }));
     EXPECT_TRUE(WaitFor(head_at_last_key));

@@ -38,7 +38,7 @@ class RomTest : public WindowTest {
         ASSERT_TRUE(DropBac({dir_ / "robot.bac"}));
         dlg_->SelectPort(-1, pty);
         ASSERT_TRUE(WaitForLink());
-        ASSERT_TRUE(dlg_->state().LinkOpen());
+        ASSERT_TRUE(LinkOpen());
     }
     // The ROM button's context menu: its items, the one named triggered.
     std::vector<std::string> RomMenu(const std::string& item) {
@@ -112,7 +112,7 @@ TEST_F(RomTest, SaveTransferWithBackupAndRestoreLeaveTheRomAsItWas) {
     EXPECT_EQ(asked[0].rfind(dir_ / "saved.bin (" + std::to_string(before_.size()) + " バイト)", 0),
               0u)
         << asked[0];
-    EXPECT_FALSE(dlg_->state().m_bLinkBusy);
+    EXPECT_TRUE(Enabled(1001) && Enabled(1003)) << "nothing holds the link";
 
     mark = Console().size();
     phases_.clear();

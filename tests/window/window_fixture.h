@@ -53,6 +53,12 @@ class WindowTest : public ::testing::Test {
     // The console's text from `mark` on (the text before it set aside).
     std::string ConsoleSince(size_t mark) { return Console().substr(mark); }
     bool Enabled(int id) { return Ctl(id)->isEnabled(); }
+    // A conversion is held and shown: Convert is off, Play on.
+    bool Converted() { return !Enabled(1014) && Enabled(1015); }
+    // A board is connected: the port list's first entry offers to close it.
+    bool LinkOpen() { return Ctl<QComboBox>(1001)->itemText(0) == "切断"; }
+    // The board's serial speed as its list shows it.
+    std::string LinkSpeed() { return Ctl<QComboBox>(1005)->currentText().toStdString(); }
 
     // Drops local files; false when the target refused the drag.
     bool Drop(QWidget* target, const std::vector<std::string>& paths) {
@@ -148,10 +154,9 @@ class WindowTest : public ::testing::Test {
     }
 
     // Link work started from the window has ended and the window has taken
-    // its outcome.
+    // its outcome: the port list is on again.
     bool WaitForLink(int timeout_ms = 30000) {
-        return WaitFor([this] { return !dlg_->LinkWorkRunning() && !dlg_->state().m_bLinkBusy; },
-                       timeout_ms);
+        return WaitFor([this] { return !dlg_->LinkWorkRunning() && Enabled(1001); }, timeout_ms);
     }
 
     std::vector<quenlo::SerialDevice> devices_;  // what the port list finds

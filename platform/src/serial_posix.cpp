@@ -121,6 +121,9 @@ class PosixSerialPort : public SerialPort {
                     (void)ioctl(fd_, TIOCSSERIAL, &ss);
                 }
             }
+            // Bytes still queued would go out at the restored speed, garbled;
+            // the wait is bounded so that a hung device cannot hang the close.
+            DrainOutput(kDrainLimitMs);
             if (saved_) tty::RestoreState(fd_, *saved_);
             // The exclusive flag outlives this descriptor while another one
             // stays open (a simulator on the pty), so it is cleared explicitly.
@@ -196,6 +199,18 @@ class PosixSerialPort : public SerialPort {
     }
 
   private:
+    static constexpr int kDrainLimitMs = 200;
+
+    // tcdrain has no time limit, so the driver's output queue is watched instead.
+    void DrainOutput(int limit_ms) const {
+        const int64_t deadline = MonotonicMs() + limit_ms;
+        int queued = 0;
+        while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && Remaining(deadline) > 0) {
+            timespec ms{0, 1000000};
+            nanosleep(&ms, nullptr);
+        }
+    }
+
     // A pty has no parity: the kernel drops PARENB and the C library then
     // reports the whole change as refused although everything else was applied.
     bool PtyTookAllButParity(const termios& want) const {

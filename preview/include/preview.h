@@ -114,6 +114,15 @@ struct PreviewReach {
 // them); the centre is the middle of the roots' spheres, so one root's pivot.
 PreviewReach ModelReach(const std::vector<std::unique_ptr<PreviewBone>>& bones);
 
+// The preview's copy of a model, read apart from any scene: a conversion's
+// thread reads it, the window's thread puts it in its scene.
+struct ModelCopy {
+    std::vector<std::unique_ptr<PreviewBone>> bones;
+    PreviewReach reach;
+    float size = 250.0f;  // the largest extent, or 250 when unknown
+    bool built = false;   // false after a failure line on standard error
+};
+
 // ---- The camera ---------------------------------------------------------------
 struct PreviewLight {
     bool enabled = false;
@@ -214,6 +223,11 @@ class CPreviewScene {
     // still holds the model. size_out (may be null) receives the model's
     // largest extent. False after a failure line on standard error.
     bool CreateBacObject(float* size_out, const CDataInfo& data);
+    // The same in two steps: reading touches figread and no scene, so any
+    // one thread may do it while figread holds the model; the scene takes
+    // the model on the window's thread.
+    static quenlo::preview::ModelCopy ReadBacObject(const CDataInfo& data);
+    void SetBacObject(quenlo::preview::ModelCopy model);
     void ClearBacObject();
     // Counts the models built and cleared: a renderer's display lists belong
     // to the model of one count.

@@ -61,20 +61,35 @@ CPreviewScene::~CPreviewScene() = default;
 
 bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
     ClearBacObject();
-    if (size_out) *size_out = 250.0f;
+    ModelCopy model = ReadBacObject(data);
+    if (size_out) *size_out = model.size;
+    const bool built = model.built;
+    SetBacObject(std::move(model));
+    return built;
+}
 
+void CPreviewScene::SetBacObject(ModelCopy model) {
+    std::lock_guard<std::mutex> lock(pose_mutex_);
+    bones_ = std::move(model.bones);
+    reach_ = model.reach;
+    ++model_generation_;
+}
+
+ModelCopy CPreviewScene::ReadBacObject(const CDataInfo& data) {
+    ModelCopy model;
+    BoneList& bones = model.bones;
     std::vector<float> positions, normals;
     if (!ReadPoints("vertex", fnbacGetVertexNumber, fnbacGetVertexAllValue, positions))
-        return false;
+        return model;
     const unsigned nv = static_cast<unsigned>(positions.size() / 3);
-    if (size_out) *size_out = ModelSize(positions, nv);
-    if (!ReadPoints("normal", fnbacGetNormalNumber, fnbacGetNormalAllValue, normals)) return false;
+    model.size = ModelSize(positions, nv);
+    if (!ReadPoints("normal", fnbacGetNormalNumber, fnbacGetNormalAllValue, normals)) return model;
     const unsigned nn = static_cast<unsigned>(normals.size() / 3);
 
     const unsigned nb = fnbacGetBoneNumber();
     if (nb == 0) {
         quenlo::LogErr("CreateBacObject :: bone error\r\n");
-        return false;
+        return model;
     }
     quenlo::LogOut("CreateBacObject :: bone number %d\r\n", static_cast<int>(nb));
 
@@ -85,7 +100,7 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
         const int b = static_cast<int>(j);
         std::unique_ptr<PreviewBone> bone(new (std::nothrow) PreviewBone);
         if (!bone) {
-            bones_.emplace_back();  // the walk and the posing skip it
+            bones.emplace_back();  // the walk and the posing skip it
             continue;
         }
         fnbacGetBonePosition(b, bone->position.data());
@@ -97,14 +112,14 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
         // rest every vertex is drawn where the model puts it.
         bone->parent = walk.Next(b, bone->has_child, bone->has_brother);
         SetUpBone(*bone,
-                  bone->parent >= 0 ? bones_[static_cast<size_t>(bone->parent)].get() : nullptr);
+                  bone->parent >= 0 ? bones[static_cast<size_t>(bone->parent)].get() : nullptr);
         bone->tracks.reserve(motions.size());
         for (size_t m = 0; m < motions.size(); ++m) {
             bool short_motion = false;
             bone->tracks.push_back(BuildTrack(*bone, motions[m], j, &short_motion));
             short_bones[m] += short_motion;
         }
-        bones_.push_back(std::move(bone));
+        bones.push_back(std::move(bone));
     }
     for (size_t m = 0; m < motions.size(); ++m) {
         if (short_bones[m])
@@ -117,7 +132,7 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
         quenlo::LogErr(
             "CreateBacObject :: warning: the model has no polygons; the preview has nothing to "
             "draw\r\n");
-        return false;
+        return model;
     }
     quenlo::LogOut("CreateBacObject :: face number %d\r\n", static_cast<int>(np));
     const int materials = static_cast<int>(fnbacGetMaterialNumber());
@@ -159,8 +174,8 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
         }
 
         const int owner = fnbacGetPolygonBone(p);
-        if (owner < 0 || static_cast<unsigned>(owner) >= bones_.size()) continue;
-        PreviewBone* bone = bones_[static_cast<size_t>(owner)].get();
+        if (owner < 0 || static_cast<unsigned>(owner) >= bones.size()) continue;
+        PreviewBone* bone = bones[static_cast<size_t>(owner)].get();
         if (!bone) continue;
         try {
             bone->faces.push_back(face);
@@ -171,8 +186,9 @@ bool CPreviewScene::CreateBacObject(float* size_out, const CDataInfo& data) {
     if (unknown_materials)
         quenlo::LogErr("CreateBacObject :: %d faces name a material the model lacks\r\n",
                        unknown_materials);
-    reach_ = ModelReach(bones_);
-    return true;
+    model.reach = ModelReach(bones);
+    model.built = true;
+    return model;
 }
 
 void CPreviewScene::ClearBacObject() {

@@ -25,6 +25,8 @@ class COpenGLUtil {
     // the first motion's first key and frames the model. size_out as for
     // CPreviewScene::CreateBacObject.
     bool ShowModel(const CDataInfo& data, float* size_out = nullptr);
+    // The same with a model read before (CPreviewScene::ReadBacObject).
+    bool ShowModel(quenlo::preview::ModelCopy model);
     // Draws the grid and the posed model. The host shows the buffer.
     void Render();
 
@@ -39,6 +41,7 @@ class COpenGLUtil {
     void DrawBone(size_t index, const quenlo::preview::PreviewBone& bone,
                   const quenlo::preview::PreviewMatrix& in_force);
     void MatchDisplayLists();
+    void ShowScene();  // the first pose, framed
 
     CPreviewScene scene_;
     quenlo::preview::PreviewCamera camera_;

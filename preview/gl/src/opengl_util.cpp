@@ -4,6 +4,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <utility>
+
 #include "preview_gl.h"
 
 using namespace quenlo::preview;
@@ -26,9 +28,20 @@ void COpenGLUtil::Resize(int32_t width, int32_t height) {
 
 bool COpenGLUtil::ShowModel(const CDataInfo& data, float* size_out) {
     const bool built = scene_.CreateBacObject(size_out, data);
+    ShowScene();
+    return built;
+}
+
+bool COpenGLUtil::ShowModel(ModelCopy model) {
+    const bool built = model.built;
+    scene_.SetBacObject(std::move(model));
+    ShowScene();
+    return built;
+}
+
+void COpenGLUtil::ShowScene() {
     scene_.ResetPose();
     camera_.Frame(scene_.reach());
-    return built;
 }
 
 void COpenGLUtil::LoadCamera() {

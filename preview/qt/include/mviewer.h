@@ -67,7 +67,7 @@ class CMviewer : public QOpenGLWidget {
     void ResetView();
 
     COpenGLUtil* renderer_;
-    bool ready_ = true;
+    std::atomic<bool> ready_{true};  // read by the preview and conversion threads
     // The right button: where it went down, and whether it has moved beyond
     // the drag distance since (then it pans, and no menu opens).
     bool right_down_ = false;

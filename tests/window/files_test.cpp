@@ -3,6 +3,7 @@
 // between them.
 #include <QMouseEvent>
 #include <QtTest/QTest>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -132,6 +133,7 @@ TEST_F(FilesTest, LibraryDiagnosticsShowUpToTwoHundredPerCommand) {
 
 TEST_F(FilesTest, ConvertButtonChecksThenConverts) {
     dlg_->Convert();
+    ASSERT_TRUE(WaitForConversion());
     EXPECT_EQ(ConsoleSince(started_), "BACファイルがありません\n");  // the model is checked first
     ASSERT_TRUE(DropTra({File("bow.tra")}));
     // A model path whose extension differs in case only passes Convert's check.
@@ -143,6 +145,7 @@ TEST_F(FilesTest, ConvertButtonChecksThenConverts) {
     EXPECT_NE(Console().rfind("再生速度変更\n"), std::string::npos);
     size_t mark = Console().size();
     dlg_->Convert();
+    ASSERT_TRUE(WaitForConversion());
     EXPECT_TRUE(Converted());
     EXPECT_EQ(ConsoleSince(mark).rfind("BAC解析中\n", 0), 0u);
     // Rate "45" has time scale 3: the first move's speed byte is three times "25"'s.
@@ -191,11 +194,59 @@ TEST_F(FilesTest, MoveDeleteAndRateFollowTheirRules) {
     EXPECT_EQ(answer([this] { dlg_->DeleteEntry(); }), File("walk.tra") + "を削除\n");
     EXPECT_FALSE(Enabled(1017)) << "two entries, but their conversion is gone";
     dlg_->Convert();
+    ASSERT_TRUE(WaitForConversion());
     EXPECT_TRUE(Enabled(1017));
     List()->setCurrentRow(0);
     dlg_->DeleteEntry();
     EXPECT_FALSE(Enabled(1017)) << "one entry left";
     EXPECT_TRUE(Dropped());
+}
+
+// The conversion runs on its own thread: while it runs the window handles its
+// events, with Convert, Play, Play all and ROM off. A drop meanwhile makes the
+// running result count for nothing; the next conversion's result is taken.
+TEST_F(FilesTest, TheWindowAnswersWhileAConversionRuns) {
+    ASSERT_TRUE(DropBac({File("robot.bac")}));
+    ASSERT_TRUE(DropTra({File("bow.tra"), File("wave.tra")}));
+    Ctl<QComboBox>(1007)->setCurrentIndex(2);  // drops the conversion: Convert on
+    std::atomic<int> started{0};
+    struct Hold {
+        std::atomic<bool> go{false};
+        void Release() {
+            go = true;
+            go.notify_all();
+        }
+        ~Hold() { Release(); }  // never leaves the conversion held
+    } hold;
+    dlg_->SetConversionHook([&] {
+        ++started;
+        hold.go.wait(false);
+    });
+
+    const size_t mark = Console().size();
+    QTest::mouseClick(Ctl(1014), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return started == 1; }));
+    bool handled = false;
+    QTimer::singleShot(0, [&] { handled = true; });
+    EXPECT_TRUE(WaitFor([&] { return handled; }));
+    EXPECT_FALSE(Enabled(1014) || Enabled(1015) || Enabled(1017) || Enabled(1003));
+    EXPECT_TRUE(dlg_->ConversionRunning());
+    dlg_->DropTra({File("walk.tra")});
+    EXPECT_FALSE(Enabled(1014)) << "the next conversion is asked for";
+
+    hold.Release();
+    ASSERT_TRUE(WaitForConversion());
+    EXPECT_EQ(started, 2);
+    EXPECT_TRUE(Converted());
+    EXPECT_TRUE(Enabled(1017));
+    EXPECT_EQ(dlg_->state().m_pDataInfo->motion_counter(), 3);
+    const std::string lines = ConsoleSince(mark);
+    EXPECT_NE(lines.find("TRAにドロップされたファイルの数 = 1\n TRA = " + File("walk.tra")),
+              std::string::npos)
+        << lines;
+    EXPECT_TRUE(
+        lines.ends_with("TRA#2解析中\n再生レート設定\nコマンド生成\nビューデータ生成\n変換成功\n"))
+        << lines;
 }
 
 // A glTF scene on the model field (or on the command line) is imported into
@@ -210,7 +261,7 @@ TEST_F(FilesTest, ASceneOnTheModelFieldIsImportedAndTakenAsDropped) {
               std::vector<std::string>{File("arm.glb")});
 
     ASSERT_TRUE(DropBac({File("arm.glb")}));
-    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }));
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }) && WaitForConversion());
     const std::string folder = dir_ / "cache/quenlo/import/arm/arm";
     const std::vector<std::string> motions{folder + "-reach.tra", folder + "-swing.tra"};
     EXPECT_EQ(Ctl<CBacSel>(1008)->Path(), folder + ".bac");
@@ -233,7 +284,7 @@ TEST_F(FilesTest, ASceneOnTheModelFieldIsImportedAndTakenAsDropped) {
 
     const size_t mark = Console().size();
     ASSERT_TRUE(DropBac({File("bad.glb")}));
-    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }));
+    ASSERT_TRUE(WaitFor([this] { return !dlg_->ImportRunning(); }) && WaitForConversion());
     EXPECT_EQ(ConsoleSince(mark), "BACにドロップされたファイルの数 = 1\n glTF = " +
                                       File("bad.glb") + "\n " + File("bad.glb") +
                                       "は、インポートできません: not glTF: neither a .glb nor a "
@@ -277,6 +328,7 @@ TEST_F(FilesTest, FileDialogsTheListsMenuAndTheDeleteKey) {
               (std::vector<std::string>{"モーションを追加...", "-上へ移動", "-下へ移動", "-削除"}));
     const std::vector<std::string> order{File("bow.tra"), File("wave.tra"), File("walk.tra")};
     ASSERT_EQ(List()->Paths(), order);
+    ASSERT_TRUE(WaitForConversion());
     EXPECT_TRUE(Converted());
     EXPECT_TRUE(Enabled(1017));
 

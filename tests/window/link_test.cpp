@@ -184,7 +184,7 @@ TEST_F(LinkTest, CommandLineDropsTheFilesThenChoosesThePort) {
     quenlo::LogCapture out;
     const size_t mark = Console().size();
     dlg_->Start(request);
-    ASSERT_TRUE(WaitForLink());
+    ASSERT_TRUE(WaitForConversion() && WaitForLink());
     const std::string lines = ConsoleSince(mark);
     EXPECT_EQ(lines.rfind("BACにドロップされたファイルの数 = 1\n BAC = " + dir_ / "robot.bac" +
                               "\nTRAにドロップされたファイルの数 = 2\n TRA = " + dir_ / "bow.tra" +

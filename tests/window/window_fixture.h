@@ -60,7 +60,8 @@ class WindowTest : public ::testing::Test {
     // The board's serial speed as its list shows it.
     std::string LinkSpeed() { return Ctl<QComboBox>(1005)->currentText().toStdString(); }
 
-    // Drops local files; false when the target refused the drag.
+    // Drops local files and waits for the conversion they start, if any;
+    // false when the target refused the drag.
     bool Drop(QWidget* target, const std::vector<std::string>& paths) {
         QList<QUrl> urls;
         for (const std::string& p : paths)
@@ -73,7 +74,7 @@ class WindowTest : public ::testing::Test {
         if (!enter.isAccepted()) return false;
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &drop);
-        return drop.isAccepted();
+        return drop.isAccepted() && WaitForConversion();
     }
     bool DropBac(const std::vector<std::string>& paths) { return Drop(Ctl(1008), paths); }
     bool DropTra(const std::vector<std::string>& paths) {
@@ -151,6 +152,11 @@ class WindowTest : public ::testing::Test {
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
         QApplication::sendEvent(target, &event);
         return items;
+    }
+
+    // The conversion asked for has run and the window has taken its result.
+    bool WaitForConversion() {
+        return WaitFor([this] { return !dlg_->ConversionRunning(); }, 60000);
     }
 
     // Link work started from the window has ended and the window has taken

@@ -11,6 +11,7 @@
 #include "mviewer.h"
 #include "preview_gl.h"
 #include "quenlo_dlg.h"
+#include "ui_thread.h"
 
 namespace {
 
@@ -169,33 +170,97 @@ void CQuenloDlg::RateChanged() {
 }
 
 void CQuenloDlg::ResetConversion() {
+    ++conversion_serial_;  // what runs now is outdated, what waits is dropped
+    conversion_wanted_.reset();
     state_.m_pDataInfo.reset();
     state_.m_bConverted = false;
-    convert_button_->setEnabled(true);
+    convert_offered_ = true;
+    ApplyConvertButton();
     EnablePlay(false);
 }
 
 void CQuenloDlg::Convert() {
     Operation operation(*this);
-    // The libraries hold one model and one motion: the old conversion goes first.
     ResetConversion();
-    TakeConversion(quenlo::Convert(ui_, bac_field_->Path(), motion_list_->Paths(),
-                                   rate_list_->currentIndex()));
+    RequestConversion(ConversionKind::Button);
 }
 
 void CQuenloDlg::TryAutoConversion() {
-    const std::string bac = bac_field_->Path();
-    const std::vector<std::string> motions = motion_list_->Paths();
     // Nothing to convert: nothing changes, and nothing is said.
-    if (!quenlo::AutoConversionReady(bac, motions)) return;
+    if (!quenlo::AutoConversionReady(bac_field_->Path(), motion_list_->Paths())) return;
     ResetConversion();
-    TakeConversion(quenlo::TryAutoConversion(ui_, bac, motions, rate_list_->currentIndex()));
+    RequestConversion(ConversionKind::Auto);
+}
+
+// Started once the current event is handled: a drop that both sets the model
+// and adds motions converts once, and the conversion's lines follow the drop's.
+void CQuenloDlg::RequestConversion(ConversionKind kind) {
+    conversion_wanted_ = kind;
+    ApplyConvertButton();
+    if (conversion_start_posted_) return;
+    conversion_start_posted_ = true;
+    quenlo::qt::PostToUi(this, [this] {
+        conversion_start_posted_ = false;
+        StartConversion();
+    });
+}
+
+void CQuenloDlg::StartConversion() {
+    if (!conversion_wanted_ || converting_) return;  // a running one starts it when it ends
+    const ConversionKind kind = *conversion_wanted_;
+    conversion_wanted_.reset();
+    // The libraries hold one model and one motion, and only the conversion
+    // held reads them (preview, playback, ROM): none is held while one runs.
+    state_.m_pDataInfo.reset();
+    state_.m_bConverted = false;
+    converting_ = true;
+    converting_serial_ = conversion_serial_;
+    BeginOperation();  // the worker's lines count with the command that asked
+    const bool started = conversion_worker_.Start(
+        [this, kind, hook = conversion_hook_, bac = bac_field_->Path(),
+         motions = motion_list_->Paths(), rate = rate_list_->currentIndex()](std::stop_token) {
+            if (hook) hook();
+            auto data = std::make_shared<std::unique_ptr<CDataInfo>>(
+                kind == ConversionKind::Button
+                    ? quenlo::Convert(ui_, bac, motions, rate)
+                    : quenlo::TryAutoConversion(ui_, bac, motions, rate));
+            return [this, data] { ConversionEnded(std::move(*data)); };
+        });
+    if (!started) {  // closing
+        converting_ = false;
+        EndOperation();
+    }
+    ApplyConvertButton();
+}
+
+void CQuenloDlg::ConversionEnded(std::unique_ptr<CDataInfo> data) {
+    converting_ = false;
+    EndOperation();
+    // Outdated or closing: dropped here, where nothing else uses the libraries.
+    if (converting_serial_ == conversion_serial_ && !conversion_worker_.Retired())
+        TakeConversion(std::move(data));
+    data.reset();
+    if (conversion_wanted_) {
+        // The worker counts as running until this returns.
+        conversion_start_posted_ = true;
+        quenlo::qt::PostToUi(this, [this] {
+            conversion_start_posted_ = false;
+            StartConversion();
+        });
+    }
+    ApplyConvertButton();
+    ApplyPlayButtons();
+    ConnectStartupPort();
 }
 
 void CQuenloDlg::TakeConversion(std::unique_ptr<CDataInfo> data) {
     if (!data) return;  // the failure exit: no conversion, Convert enabled
     state_.m_pDataInfo = std::move(data);
     state_.m_bConverted = true;
-    convert_button_->setEnabled(false);
+    convert_offered_ = false;
     EnablePlay(true);
+}
+
+void CQuenloDlg::ApplyConvertButton() {
+    convert_button_->setEnabled(convert_offered_ && !ConversionRunning());
 }

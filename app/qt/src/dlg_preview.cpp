@@ -22,9 +22,14 @@ void CQuenloDlg::SetUpPreview() {
     layout->addWidget(viewer_);
 }
 
-void CQuenloDlg::ShowConversion(CDataInfo& data) {
-    if (!renderer_ || !viewer_ || !viewer_->ready()) return;
-    renderer_->ShowModel(data);
+bool CQuenloDlg::PreviewReady() const {
+    return renderer_ && viewer_ && viewer_->ready();
+}
+
+void CQuenloDlg::ShowConversion(quenlo::preview::ModelCopy model) {
+    // An outdated conversion's model is not shown: a newer one follows, or none.
+    if (!converting_ || converting_serial_ != conversion_serial_ || !PreviewReady()) return;
+    renderer_->ShowModel(std::move(model));
     viewer_->update();
 }
 

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 
 #include "about_dlg.h"
 #include "control_ids.h"
@@ -90,7 +91,7 @@ CQuenloDlg::CQuenloDlg(QWidget* parent, quenlo::PortScan::Source devices)
         stderr_capture_ = std::make_unique<quenlo::StderrCapture>(
             [this](std::string_view line) { CaptureDiagnostic(line); });
 
-    convert_button_->setEnabled(false);
+    ApplyConvertButton();
     EnablePlay(false);
     state_.m_bConverted = false;
     Operation operation(*this);
@@ -257,16 +258,21 @@ void CQuenloDlg::ConnectControls() {
 void CQuenloDlg::Start(const quenlo::qt::StartupRequest& request) {
     if (!request.models.empty()) DropBac(request.models);
     if (!request.motions.empty()) DropTra(request.motions);
-    if (!request.port.isEmpty()) {
-        port_list_->setEditText(request.port);
-        PortTyped();
-    }
+    startup_port_ = request.port;
+    ConnectStartupPort();
+}
+
+// After the command line's conversion, so that its lines come first.
+void CQuenloDlg::ConnectStartupPort() {
+    if (startup_port_.isEmpty() || ConversionRunning() || conversion_worker_.Retired()) return;
+    port_list_->setEditText(std::exchange(startup_port_, QString()));
+    PortTyped();
 }
 
 // ---- Console ----------------------------------------------------------------
 
-void CQuenloDlg::AppendConsole(std::string_view text) {
-    ShowDiagnostics();  // what a library wrote before this line comes first
+void CQuenloDlg::AppendConsole(std::string_view text, uint64_t diagnostics_before) {
+    ShowDiagnostics(diagnostics_before);  // what a library wrote before this line comes first
     // A terminal that started the program keeps the same log.
     quenlo::LogWrite(quenlo::Stream::Out, text);
     AppendToPane(text);
@@ -287,17 +293,29 @@ void CQuenloDlg::CaptureDiagnostic(std::string_view line) {
     {
         std::lock_guard lock(diagnostics_mutex_);
         diagnostics_.emplace_back(line);
+        ++diagnostics_captured_;
     }
     // The reader thread never waits for the window.
     quenlo::qt::PostToUi(this, [this] { ShowDiagnostics(); });
 }
 
-void CQuenloDlg::ShowDiagnostics() {
+uint64_t CQuenloDlg::DiagnosticsCaptured() {
     if (stderr_capture_) stderr_capture_->Sync();
+    std::lock_guard lock(diagnostics_mutex_);
+    return diagnostics_captured_;
+}
+
+void CQuenloDlg::ShowDiagnostics(uint64_t before) {
+    if (stderr_capture_ && before == kAllDiagnostics) stderr_capture_->Sync();
     std::vector<std::string> lines;
     {
         std::lock_guard lock(diagnostics_mutex_);
-        lines.swap(diagnostics_);
+        // Those captured after `before` stay for the lines that follow them.
+        const uint64_t later = before < diagnostics_captured_ ? diagnostics_captured_ - before : 0;
+        const auto end = diagnostics_.end() - static_cast<std::ptrdiff_t>(
+                                                  std::min<uint64_t>(later, diagnostics_.size()));
+        lines.assign(std::make_move_iterator(diagnostics_.begin()), std::make_move_iterator(end));
+        diagnostics_.erase(diagnostics_.begin(), end);
     }
     for (const std::string& line : lines)
         if (diagnostic_limit_.Take()) AppendToPane(line + "\n");
@@ -386,7 +404,7 @@ void CQuenloDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 void CQuenloDlg::StopWorkers() {
     quenlo::qt::WorkerThread* const workers[] = {&link_worker_, &preview_worker_, &motion_worker_,
-                                                 &import_worker_};
+                                                 &import_worker_, &conversion_worker_};
     for (quenlo::qt::WorkerThread* worker : workers) {
         worker->Retire();
         worker->RequestStop();

@@ -5,9 +5,10 @@
 //
 // Threads. Everything here runs on the window's thread. Link work (a
 // connection attempt, a ROM transfer) runs on link_worker_, the live playback
-// on motion_worker_, the preview on preview_worker_ and the import of a glTF
-// scene on import_worker_; none of them waits for this thread, except the
-// preview for the frame it has asked to be painted.
+// on motion_worker_, the preview on preview_worker_, the import of a glTF
+// scene on import_worker_ and the conversion on conversion_worker_; none of
+// them waits for this thread, except the preview for the frame it has asked
+// to be painted.
 // Closing asks them to stop and joins them before the link, the conversion
 // and the preview are freed.
 //
@@ -21,11 +22,14 @@
 #include <QPointer>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "preview.h"
 #include "quenlo/core.h"
 #include "quenlo/platform.h"
 #include "quenlo_app.h"
@@ -67,8 +71,16 @@ class CQuenloDlg : public QDialog {
     void Start(const quenlo::qt::StartupRequest& request);
     void ClearConsole();
     void ResetConversion();
+    // Both ask for a conversion on conversion_worker_: it starts once this
+    // thread's current event is handled, with the files and rate shown then.
+    // A request while one runs waits for its end, and any reset makes the
+    // running one's result count for nothing.
     void TryAutoConversion();
     void Convert();
+    // A conversion is asked for or runs: its buttons are off meanwhile.
+    bool ConversionRunning() const { return converting_ || conversion_wanted_.has_value(); }
+    // Runs on the conversion's thread before each conversion (tests hold it there).
+    void SetConversionHook(std::function<void()> hook) { conversion_hook_ = std::move(hook); }
     // The drop targets' handlers, also used by the command line. A glTF scene
     // dropped on the model field is imported on import_worker_, then its model
     // and motions are taken as if dropped.
@@ -98,8 +110,11 @@ class CQuenloDlg : public QDialog {
     // happens without a preview.
     void StartPreview(const quenlo::PlaybackSettings& settings);
     void StartPreview(bool play_all) { StartPreview(quenlo::ReadPlaybackSettings(ui_, play_all)); }
-    // Builds the preview of a conversion and turns the camera to it.
-    void ShowConversion(CDataInfo& data);
+    // Shows the preview's model of the conversion running (read on its
+    // thread) and turns the camera to it.
+    void ShowConversion(quenlo::preview::ModelCopy model);
+    // Whether a conversion's preview is worth reading; from any thread.
+    bool PreviewReady() const;
     COpenGLUtil* renderer() { return renderer_.get(); }
     CMviewer* viewer() { return viewer_; }
 
@@ -146,10 +161,15 @@ class CQuenloDlg : public QDialog {
     void BuildControls();
     void ConnectControls();
     // Console lines go to standard output and the pane; diagnostics to the pane.
-    void AppendConsole(std::string_view text);
+    // A worker's line comes after the diagnostics captured before it was made
+    // (`diagnostics_before`, from DiagnosticsCaptured) and before later ones.
+    static constexpr uint64_t kAllDiagnostics = UINT64_MAX;
+    void AppendConsole(std::string_view text, uint64_t diagnostics_before = kAllDiagnostics);
     void AppendToPane(std::string_view text);
     void CaptureDiagnostic(std::string_view line);  // the reader thread's
-    void ShowDiagnostics();
+    // Every diagnostic written so far captured, how many there have been; any thread.
+    uint64_t DiagnosticsCaptured();
+    void ShowDiagnostics(uint64_t before = kAllDiagnostics);
     void BeginOperation();
     void EndOperation();
     void ShowHeldDiagnostics();
@@ -165,14 +185,20 @@ class CQuenloDlg : public QDialog {
     // Tooltips of every control.
     void DescribeControls();
     void RateChanged();
+    enum class ConversionKind { Button, Auto };
+    void RequestConversion(ConversionKind kind);
+    void StartConversion();
+    void ConversionEnded(std::unique_ptr<CDataInfo> data);
     // Takes a conversion's result: held and shown, or none.
     void TakeConversion(std::unique_ptr<CDataInfo> data);
+    void ApplyConvertButton();
     void ApplyPlayButtons();
     void SetUpPreview();
     void ClosePreview();
     // The preview thread's stop at close: it ends after the frame shown. Never waits.
     void StopPreview();
 
+    void ConnectStartupPort();
     void PortChosen(int index);
     void PortTyped();
     // Runs body on the link worker, then its answer here; the link's controls
@@ -219,9 +245,11 @@ class CQuenloDlg : public QDialog {
     CMviewer* viewer_ = nullptr;        // inside it
     QProgressBar* progress_ = nullptr;  // bytes of ROM work, under the console
 
-    QString file_folder_;  // where the file dialogs open
+    QString file_folder_;   // where the file dialogs open
+    QString startup_port_;  // the command line's, connected once its files are converted
 
-    bool play_enabled_ = false;  // by the conversion rules
+    bool convert_offered_ = false;  // by the conversion rules, when no conversion runs
+    bool play_enabled_ = false;     // by the conversion rules
     bool play_all_enabled_ = false;
     std::string link_port_;     // the port of the open link
     bool playing_all_ = false;  // the playback running was started by Play all
@@ -235,6 +263,7 @@ class CQuenloDlg : public QDialog {
 
     std::mutex diagnostics_mutex_;
     std::vector<std::string> diagnostics_;  // captured, not shown yet
+    uint64_t diagnostics_captured_ = 0;     // ever, the last of diagnostics_ included
     quenlo::DiagnosticLimit diagnostic_limit_;
     int operation_depth_ = 0;
     std::unique_ptr<quenlo::StderrCapture> stderr_capture_;
@@ -246,4 +275,13 @@ class CQuenloDlg : public QDialog {
     quenlo::qt::WorkerThread preview_worker_{this};
     quenlo::qt::WorkerThread motion_worker_{this};  // the live playback
     quenlo::qt::WorkerThread import_worker_{this};  // a glTF scene dropped
+
+    quenlo::qt::WorkerThread conversion_worker_{this};
+    std::optional<ConversionKind> conversion_wanted_;  // waits to start
+    bool conversion_start_posted_ = false;
+    bool converting_ = false;  // from the start until the result is handled here
+    // Counts resets: a conversion started under an older count is outdated.
+    uint64_t conversion_serial_ = 0;
+    uint64_t converting_serial_ = 0;  // the count the running one started under
+    std::function<void()> conversion_hook_;
 };

@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QThread>
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -35,7 +36,12 @@ void WindowUi::Show(Fn&& fn) {
 }
 
 void WindowUi::ConsoleWrite(std::string_view text) {
-    Show([this, line = std::string(text)] { dlg_.AppendConsole(line); });
+    if (QThread::currentThread() == dlg_.thread()) return dlg_.AppendConsole(text);
+    // A worker's line goes after what the libraries wrote before it, not after
+    // what they write while the line is on its way.
+    PostToUi(&dlg_, [this, line = std::string(text), before = dlg_.DiagnosticsCaptured()] {
+        dlg_.AppendConsole(line, before);
+    });
 }
 
 bool WindowUi::Confirm(std::string_view caption, std::string_view text) {
@@ -56,8 +62,13 @@ void WindowUi::SetBusy(bool busy) {
     });
 }
 
+// On the conversion's thread, while the libraries hold its model: the
+// preview's copy is read here and shown by the window's thread in its place
+// among the lines.
 void WindowUi::ShowConversion(CDataInfo& data) {
-    dlg_.ShowConversion(data);  // on the window's thread, while the libraries hold the model
+    if (!dlg_.PreviewReady()) return;
+    auto model = std::make_shared<quenlo::preview::ModelCopy>(CPreviewScene::ReadBacObject(data));
+    Show([this, model] { dlg_.ShowConversion(std::move(*model)); });
 }
 
 void WindowUi::SetPortEntry0(std::string_view caption) {

@@ -271,10 +271,15 @@ void CQuenloDlg::ConnectStartupPort() {
 
 // ---- Console ----------------------------------------------------------------
 
-void CQuenloDlg::AppendConsole(std::string_view text, uint64_t diagnostics_before) {
-    ShowDiagnostics(diagnostics_before);  // what a library wrote before this line comes first
+void CQuenloDlg::AppendConsole(std::string_view text) {
+    ShowDiagnostics();  // what a library wrote before this line comes first
     // A terminal that started the program keeps the same log.
     quenlo::LogWrite(quenlo::Stream::Out, text);
+    AppendToPane(text);
+}
+
+void CQuenloDlg::ShowWorkerLine(std::string_view text, uint64_t diagnostics_before) {
+    ShowDiagnostics(diagnostics_before);
     AppendToPane(text);
 }
 

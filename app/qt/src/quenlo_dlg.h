@@ -161,10 +161,12 @@ class CQuenloDlg : public QDialog {
     void BuildControls();
     void ConnectControls();
     // Console lines go to standard output and the pane; diagnostics to the pane.
-    // A worker's line comes after the diagnostics captured before it was made
-    // (`diagnostics_before`, from DiagnosticsCaptured) and before later ones.
+    void AppendConsole(std::string_view text);
+    // A worker's line, on standard output already, in order with the worker's
+    // own log: shown after the diagnostics captured before it was made
+    // (`diagnostics_before`, from DiagnosticsCaptured), before later ones.
+    void ShowWorkerLine(std::string_view text, uint64_t diagnostics_before);
     static constexpr uint64_t kAllDiagnostics = UINT64_MAX;
-    void AppendConsole(std::string_view text, uint64_t diagnostics_before = kAllDiagnostics);
     void AppendToPane(std::string_view text);
     void CaptureDiagnostic(std::string_view line);  // the reader thread's
     // Every diagnostic written so far captured, how many there have been; any thread.

@@ -37,10 +37,12 @@ void WindowUi::Show(Fn&& fn) {
 
 void WindowUi::ConsoleWrite(std::string_view text) {
     if (QThread::currentThread() == dlg_.thread()) return dlg_.AppendConsole(text);
-    // A worker's line goes after what the libraries wrote before it, not after
+    // A worker's line goes to standard output at once, in order with its log,
+    // and to the pane after what the libraries wrote before it, not after
     // what they write while the line is on its way.
+    LogWrite(Stream::Out, text);
     PostToUi(&dlg_, [this, line = std::string(text), before = dlg_.DiagnosticsCaptured()] {
-        dlg_.AppendConsole(line, before);
+        dlg_.ShowWorkerLine(line, before);
     });
 }
 

@@ -219,7 +219,7 @@ class CPreviewScene {
     CPreviewScene(const CPreviewScene&) = delete;
     CPreviewScene& operator=(const CPreviewScene&) = delete;
 
-    // ---- Model: built on the window's thread after a conversion, while figread
+    // ---- Model: built on the drawing thread after a conversion, while figread
     // still holds the model. size_out (may be null) receives the model's
     // largest extent. False after a failure line on standard error.
     bool CreateBacObject(float* size_out, const CDataInfo& data);

@@ -55,7 +55,8 @@ class OperatorUi {
     // Wait cursor on while a long operation runs on the caller's thread.
     virtual void SetBusy(bool busy) = 0;
     // Builds the preview of a conversion that has just succeeded, while the
-    // libraries still hold its model. Without a preview there is nothing to do.
+    // libraries still hold its model, on the conversion's thread. Without a
+    // preview there is nothing to do.
     virtual void ShowConversion(CDataInfo& /*data*/) {}
 
     // The controls the link operations touch; a shell has none of them.

@@ -77,7 +77,7 @@ struct RomArgs {
     bool no_verify = false;
 };
 
-int RunRom(const RomArgs& args, BoardJob& job, OperatorUi& ui) {
+int RunRom(const RomArgs& args, BoardJob& job, OperatorUi& ui, bool& written) {
     const std::vector<std::string>& motions = args.motions;
     std::unique_ptr<CDataInfo> data = Convert(ui, args.model, motions, args.rate);
     if (!data) return 1;
@@ -95,6 +95,7 @@ int RunRom(const RomArgs& args, BoardJob& job, OperatorUi& ui) {
         std::vector<uint8_t> image;
         if (!MakeRomImage(ui, content, image) || job.signal_name()) return 1;
         if (!CommitOutput("rom", output, image)) return 1;
+        written = true;  // a signal during the commit came too late to stop it
         char line[96];
         std::snprintf(line, sizeof line, "ROM image $000000 to $%06zX (%zu bytes) saved\n",
                       image.size(), image.size());
@@ -121,8 +122,9 @@ int RunRom(const RomArgs& args, BoardJob& job, OperatorUi& ui) {
 int RunRom(const RomArgs& args) {
     StdoutUi ui(true);
     BoardJob job(ui);
-    const int status = job.Run([&] { return RunRom(args, job, ui); });
-    if (job.stopped_early()) SayInterrupted("rom", job, args.output);
+    bool written = false;
+    const int status = job.Run([&] { return RunRom(args, job, ui, written); });
+    if (job.stopped_early()) SayInterrupted("rom", job, written ? std::string() : args.output);
     return status;
 }
 

@@ -18,6 +18,8 @@ namespace quenlo::cli {
 namespace {
 
 int Run(const SceneArgs& args) {
+    EndOnSignalWithoutOutputs("quenlo-cli export-gltf: stopped by ",
+                              "; " + args.output + " is not written");
     // Claimed before the work, so a path that cannot be written is told first.
     OutputFile output(args.output);
     if (!output.Open()) {

@@ -24,6 +24,8 @@ struct Args {
 
 int Run(const Args& args) {
     const char* scene = args.scene.c_str();
+    EndOnSignalWithoutOutputs("quenlo-cli import: stopped by ",
+                              "; no file is written in " + args.dir);
     gltf::ImportOptions options;
     options.rate_ms = RateMs(args.rate);
     options.skin = args.skin;

@@ -56,6 +56,8 @@ int Run(const Args& args) {
         return 2;
     }
 
+    EndOnSignalWithoutOutputs("quenlo-cli snapshot: stopped by ",
+                              "; " + args.output + " is not written");
     // The file is claimed before the work, so a path that cannot be written is told first.
     OutputFile output(args.output);
     if (!output.Open()) {

@@ -1,10 +1,14 @@
 // Output files written whole or not at all: a temporary file in the target's
 // folder renamed over it, or a device or FIFO written directly.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -48,7 +52,90 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
+// The temporary files a signal removes. The handler may run on any thread, so
+// each slot's path is a copy, and a slot is only ever in a passing state
+// (being filled, or its file being renamed) on a thread that holds the signals
+// back: the handler, elsewhere, waits those few steps out.
+enum SlotState : int { kFree, kFilling, kHeld, kRenaming };
+struct Slot {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX];
+};
+constexpr int kSlots = 16;
+Slot g_slots[kSlots];
+std::atomic<bool> g_committed{false};
+char g_said[256];
+char g_unwritten[PATH_MAX + 64];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Holds SIGINT and SIGTERM back on this thread while it lives.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stops, &old_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t old_;
+};
+
+// With the signals held back. A path too long or a full table goes unguarded.
+int HoldSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = kFree;
+        if (!g_slots[i].state.compare_exchange_strong(expected, kFilling)) continue;
+        std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+        g_slots[i].state.store(kHeld);
+        return i;
+    }
+    return -1;
+}
+
+void SayRaw(const char* text) {
+    size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t n = ::write(2, text, left);
+        if (n <= 0) return;
+        text += n, left -= static_cast<size_t>(n);
+    }
+}
+
+extern "C" void EndOnSignal(int signal) {
+    for (Slot& slot : g_slots) {
+        int state;
+        while ((state = slot.state.load()) == kFilling || state == kRenaming) sched_yield();
+        if (state == kHeld) ::unlink(slot.path);
+    }
+    SayRaw(g_said);
+    SayRaw(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    if (!g_committed.load()) SayRaw(g_unwritten);
+    SayRaw("\n");
+    _exit(128 + signal);
+}
+
 }  // namespace
+
+void EndOnSignalWithoutOutputs(const std::string& said, const std::string& unwritten) {
+    SignalsHeld held;
+    std::snprintf(g_said, sizeof g_said, "%s", said.c_str());
+    std::snprintf(g_unwritten, sizeof g_unwritten, "%s", unwritten.c_str());
+    g_committed.store(false);
+    struct sigaction action {};
+    action.sa_handler = EndOnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 OutputFile::OutputFile(std::string path, std::function<uint64_t()> random)
     : path_(std::move(path)), random_(random ? std::move(random) : SystemRandom) {}
@@ -67,6 +154,7 @@ bool OutputFile::Fail(const std::string& reason) {
 void OutputFile::Discard() {
     if (fd_ >= 0) ::close(fd_), fd_ = -1;
     if (!temporary_.empty()) ::unlink(temporary_.c_str()), temporary_.clear();
+    if (slot_ >= 0) g_slots[slot_].state.store(kFree), slot_ = -1;
 }
 
 bool OutputFile::Open() {
@@ -102,6 +190,7 @@ bool OutputFile::Open() {
     // O_NOFOLLOW refuses whatever was planted under the name.
     const std::string folder = Folder(target_);
     const std::string base = BaseName(target_).substr(0, 200);
+    SignalsHeld held;  // a signal finds every temporary file that exists
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
@@ -110,6 +199,7 @@ bool OutputFile::Open() {
         fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temporary_ = name;
+            slot_ = HoldSlot(name);
             break;
         }
         if (errno != EEXIST) return Fail(std::strerror(errno));
@@ -141,8 +231,19 @@ bool OutputFile::Commit() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return Fail(std::strerror(errno));
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail(std::strerror(errno));
-    temporary_.clear();
+    {
+        // Renamed or not, a signal finds the slot telling which.
+        SignalsHeld held;
+        if (slot_ >= 0) g_slots[slot_].state.store(kRenaming);
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            const int error = errno;
+            if (slot_ >= 0) g_slots[slot_].state.store(kHeld);
+            return Fail(std::strerror(error));
+        }
+        g_committed.store(true);
+        if (slot_ >= 0) g_slots[slot_].state.store(kFree), slot_ = -1;
+        temporary_.clear();
+    }
     // The rename itself lasts once the folder is synced.
     const int folder = ::open(Folder(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -192,6 +193,29 @@ TEST(OutputFile, FullFileSystemKeepsTheOldFile) {
     EXPECT_FALSE(out.Write("y", 1));
     EXPECT_FALSE(out.Commit());
     EXPECT_EQ(Read(dir / "image.png"), "old picture");
+}
+
+TEST(OutputFile, SignalEndsTheProgramWithoutTemporaryFiles) {
+    Folder dir;
+    Put(dir / "old.png", "old picture");
+    const auto interrupted = [&](int signal, bool commit_first) {
+        EndOnSignalWithoutOutputs("cmd: stopped by ", "; out is not written");
+        OutputFile done(dir / "done.bin");
+        if (commit_first) {
+            ASSERT_TRUE(done.Open() && done.Write("done", 4) && done.Commit());
+        }
+        OutputFile out(dir / "old.png");
+        ASSERT_TRUE(out.Open() && out.Write("half", 4));
+        raise(signal);
+    };
+    EXPECT_EXIT(interrupted(SIGINT, false), testing::ExitedWithCode(130),
+                "^cmd: stopped by SIGINT; out is not written\n$");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"old.png"});
+    // Once an output is in place, the line no longer says none is.
+    EXPECT_EXIT(interrupted(SIGTERM, true), testing::ExitedWithCode(143),
+                "^cmd: stopped by SIGTERM\n$");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"done.bin", "old.png"}));
+    EXPECT_EQ(Read(dir / "old.png"), "old picture");
 }
 
 }  // namespace

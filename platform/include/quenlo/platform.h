@@ -207,10 +207,19 @@ class OutputFile {
     std::function<uint64_t()> random_;
     std::string target_;     // the file replaced: the path, or where its links lead
     std::string temporary_;  // empty when writing a device or FIFO directly
+    int slot_ = -1;          // where a signal finds the temporary file, or -1
     int fd_ = -1;
     bool failed_ = false;
     std::string error_;
 };
+
+// Ends the program on SIGINT or SIGTERM as a writing command must: the
+// temporary files of the outputs not yet committed are removed (their targets
+// stay as they were), standard error gets `said` + the signal's name ("SIGINT")
+// + `unwritten` (left out when an output was committed since this call) and a line
+// end, and the exit status is 128 + the signal's number. A later call replaces
+// the texts.
+void EndOnSignalWithoutOutputs(const std::string& said, const std::string& unwritten);
 
 // Opens, writes and commits in one call; false with the reason in *error.
 bool WriteOutputFile(const std::string& path, const void* data, size_t size, std::string* error);

@@ -200,6 +200,16 @@ TEST_F(PreviewPanel, PlaysAloneAndEndsWithTheWindow) {
     const uint64_t painted = viewer_->frames_painted();
     play->click();
     ASSERT_TRUE(WaitFor([&] { return viewer_->frames_painted() > painted + 2; }));
+    // The playback reads the conversion: the fields take no drop meanwhile,
+    // and files handed over otherwise (a glTF import that ends now) are refused.
+    EXPECT_FALSE(DropBac({kExamples + "/robot.bac"}));
+    const size_t before_drops = Console().size();
+    dlg_->DropBac({kExamples + "/robot.bac"});
+    dlg_->DropTra({nod});
+    EXPECT_EQ(ConsoleSince(before_drops).find("操作は無効です\n操作は無効です\n"), 0u)
+        << ConsoleSince(before_drops);
+    EXPECT_EQ(Ctl<CTraSel>(1010)->count(), 1);
+    EXPECT_EQ(play->text(), "中止");
     dlg_->reject();  // the close button
     EXPECT_FALSE(dlg_->state().m_bPlaying);
     EXPECT_EQ(dlg_->renderer(), nullptr);

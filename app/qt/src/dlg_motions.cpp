@@ -24,8 +24,17 @@ bool HasExtension(const std::string& path, const char* lower, const char* upper)
 
 }  // namespace
 
+// A playback reads the conversion held until its servos are released: a new
+// model or motion would free it under the playback's feet.
+bool CQuenloDlg::RefuseWhilePlaying() {
+    if (!state_.m_bPlaying && !motion_worker_.Running()) return false;
+    ui_.ConsolePrint("操作は無効です\r\n");
+    return true;
+}
+
 void CQuenloDlg::DropBac(const std::vector<std::string>& paths) {
     Operation operation(*this);
+    if (RefuseWhilePlaying()) return;
     ui_.ConsolePrint("BACにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     if (paths.size() != 1) {
         ui_.ConsolePrint("BACは１つだけです\r\n");
@@ -74,6 +83,7 @@ void CQuenloDlg::ImportScene(const std::string& scene) {
 
 void CQuenloDlg::DropTra(const std::vector<std::string>& paths) {
     Operation operation(*this);
+    if (RefuseWhilePlaying()) return;
     ui_.ConsolePrint("TRAにドロップされたファイルの数 = %d\r\n", static_cast<int>(paths.size()));
     for (const std::string& path : paths) {
         if (!HasExtension(path, ".tra", ".TRA")) {

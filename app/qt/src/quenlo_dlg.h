@@ -86,6 +86,8 @@ class CQuenloDlg : public QDialog {
     // and motions are taken as if dropped.
     void DropBac(const std::vector<std::string>& paths);
     void DropTra(const std::vector<std::string>& paths);
+    // During a playback new files are refused with a console line.
+    bool RefuseWhilePlaying();
     void MoveUp() { MoveEntry(-1); }
     void MoveDown() { MoveEntry(+1); }
     void DeleteEntry();

@@ -23,6 +23,8 @@ class CUsbIO {
     // The speed search's acknowledge check: a board answers within a few ms,
     // even behind a USB adapter's latency timer.
     static constexpr int kProbeTimeoutMs = 100;
+    // Speed indices 0 to 2 (index 3 runs at 115200 like 0).
+    static constexpr int kSpeedsTried = 3;
     // The longest a wait goes on without looking at the stop request.
     static constexpr int kStopCheckMs = 100;
 
@@ -35,7 +37,8 @@ class CUsbIO {
 
     // 0 when the port is open at the speed of bits 6-7 of the image, -1 otherwise.
     int OpenPort(const char* name);
-    // Finds the speed at which the board acknowledges (three attempts) and
+    // Finds the speed at which the board acknowledges (twice round the three
+    // speeds, from the current one) and
     // writes the image to it; answers the speed index 0 to 3, or -1.
     int Connect(const char* name);
     bool IsOpen() const;

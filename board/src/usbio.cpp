@@ -74,7 +74,15 @@ int CUsbIO::OpenPort(const char* name) {
 
 int CUsbIO::Connect(const char* name) {
     ClosePort();
-    for (int k = 0; k < 3 && !stop_requested(); ++k) {
+    // Two rounds over the three speeds, each starting at the current one: an
+    // answer missed once (a busy machine, an adapter's hiccup) is ridden over,
+    // and a silent board is told after six short waits.
+    const int first = speed_index() % kSpeedsTried;
+    for (int k = 0; k < 2 * kSpeedsTried && !stop_requested(); ++k) {
+        const int speed = (first + k) % kSpeedsTried;
+        if (k > 0)  // the first attempt keeps the image as it is (index 3 included)
+            system_register_ = static_cast<uint16_t>((system_register_ & ~kSysSpeedBits) |
+                                                     (speed << kSysSpeedShift));
         if (OpenPort(name) != 0) return -1;
         LogOut("Looking for the board at %u baud: acknowledge check, answer awaited %d ms.\n",
                static_cast<unsigned>(kSerialSpeeds[speed_index()]), kProbeTimeoutMs);
@@ -88,8 +96,6 @@ int CUsbIO::Connect(const char* name) {
         if (!acknowledged) ++failed_exchanges_;
         if (acknowledged && WriteRam(kRamSystemRegister, image, 2)) return speed_index();
         ClosePort();
-        system_register_ =
-            static_cast<uint16_t>((system_register_ & ~kSysSpeedBits) | (k << kSysSpeedShift));
     }
     return -1;
 }

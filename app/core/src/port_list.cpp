@@ -53,8 +53,7 @@ std::vector<std::string> PortScan::ListPorts(OperatorUi& ui) {
 }
 
 int ConnectBoard(OperatorUi& ui, CUsbIO& link, const char* port) {
-    int speed = link.Connect(port);
-    if (speed < 0 && link.speed_index() == 2) speed = link.Connect(port);
+    const int speed = link.Connect(port);
     if (speed < 0)
         ui.ConsoleFail("%s 接続失敗\r\n", port);
     else

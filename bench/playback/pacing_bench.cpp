@@ -41,6 +41,7 @@ namespace {
 
 using pacing::Arrival;
 using pacing::Bytes;
+using pacing::LoadAverage;
 using pacing::Percentile;
 using pacing::ReadTrace;
 using pacing::Sim;
@@ -177,13 +178,6 @@ std::vector<pid_t> StartSpinners(int n) {
 void StopSpinners(const std::vector<pid_t>& pids) {
     for (pid_t pid : pids) kill(pid, SIGKILL);
     for (pid_t pid : pids) waitpid(pid, nullptr, 0);
-}
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
 }
 
 }  // namespace

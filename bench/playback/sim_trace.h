@@ -104,4 +104,12 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
+// The system's load averages over 1, 5 and 15 minutes.
+inline std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
 }  // namespace pacing

@@ -50,6 +50,7 @@
 namespace {
 
 using pacing::Bytes;
+using pacing::LoadAverage;
 
 const std::string kExamples = QUENLO_EXAMPLES_DIR;
 
@@ -212,13 +213,6 @@ Figures PlayWindow(const std::string& dir, const std::string& model, const std::
     }
     if (dlg.viewer()) f.frames_painted = dlg.viewer()->frames_painted() - painted;
     return f;
-}
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
 }
 
 }  // namespace

@@ -101,21 +101,29 @@ void CQuenloDlg::TransferToRom() {
     });
 }
 
+// The menu's jobs hold the link from the file dialog on; an answer that starts
+// nothing gives it back.
+bool CQuenloDlg::BeginRomMenuWork() {
+    if (!quenlo::BeginRomWork(ui_, state_)) return false;
+    ApplyPlayButtons();
+    return true;
+}
+
+void CQuenloDlg::AbandonRomWork() {
+    quenlo::EndLinkWork(state_);
+    ApplyPlayButtons();
+}
+
 void CQuenloDlg::SaveRomToFile() {
     Operation operation(*this);
-    if (!quenlo::BeginRomWork(ui_, state_)) return;
-    ApplyPlayButtons();
-    auto abandon = [this] {
-        quenlo::EndLinkWork(state_);
-        ApplyPlayButtons();
-    };
+    if (!BeginRomMenuWork()) return;
     const std::string path = ChooseNewFile("ROMの保存先");
-    if (path.empty() || !state_.m_pUsbIO) return abandon();
+    if (path.empty() || !state_.m_pUsbIO) return AbandonRomWork();
     auto file = std::make_shared<quenlo::OutputFile>(path);
     if (!file->Open()) {
         quenlo::LogErr("%s\n", file->error().c_str());
         ui_.ConsolePrint("バックアップできませんでした\r\n");
-        return abandon();
+        return AbandonRomWork();
     }
     ui_.ConsolePrint("ROMを保存します: %s\r\n", path.c_str());
     StartRomWork(false, [this, file](std::stop_token stop) {
@@ -133,21 +141,16 @@ void CQuenloDlg::SaveRomToFile() {
 
 void CQuenloDlg::RestoreRomFromFile() {
     Operation operation(*this);
-    if (!quenlo::BeginRomWork(ui_, state_)) return;
-    ApplyPlayButtons();
-    auto abandon = [this] {
-        quenlo::EndLinkWork(state_);
-        ApplyPlayButtons();
-    };
+    if (!BeginRomMenuWork()) return;
     const QStringList files = ChooseFiles("書き戻すROMイメージ", kImageFilter, false);
-    if (files.isEmpty()) return abandon();
+    if (files.isEmpty()) return AbandonRomWork();
     const std::string path = quenlo::qt::ChosenPath(files.front());
     std::vector<uint8_t> image;
     std::string why;
     if (!quenlo::ReadRomImageFile(path, quenlo::board::RomLayoutEnd(), image, why)) {
         quenlo::LogErr("%s\n", why.c_str());
         ui_.ConsolePrint("ROMイメージを読めませんでした\r\n");
-        return abandon();
+        return AbandonRomWork();
     }
     const std::string question =
         path + " (" + std::to_string(image.size()) +
@@ -156,11 +159,11 @@ void CQuenloDlg::RestoreRomFromFile() {
         "ファイルからROMへ書き戻しますか？";
     if (!ui_.Confirm("確認", question)) {
         ui_.ConsolePrint("転送しません\r\n");
-        return abandon();
+        return AbandonRomWork();
     }
     if (!state_.m_pUsbIO) {  // the window closed meanwhile
         ui_.ConsolePrint("転送が中断しました\r\n");
-        return abandon();
+        return AbandonRomWork();
     }
     ui_.ConsolePrint("転送をはじめます\r\n");
     StartRomWork(true, [this, image = std::move(image)](std::stop_token stop) {

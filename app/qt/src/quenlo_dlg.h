@@ -216,6 +216,8 @@ class CQuenloDlg : public QDialog {
     // Runs a ROM job on the link worker with the transfer's close rules (`writes`:
     // a close waits for its end) or stopped by a close (a read only).
     void StartRomWork(bool writes, quenlo::qt::WorkerThread::Body body);
+    bool BeginRomMenuWork();
+    void AbandonRomWork();
     void RomTransferEnded();
     void CloseDuringRomTransfer();
     // The progress bar: each part of ROM work from empty, with its name; empty after.
